@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs every test twice: a GCC build and a clang
+# build with AddressSanitizer + UndefinedBehaviorSanitizer; the threaded tests once more
+# under ThreadSanitizer; then each fuzz target for a bounded time.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+"$root/scripts/deps.sh"
+source "$root/scripts/kest-env.sh"
+
+echo "== format check"
+git ls-files '*.cpp' '*.h' '*.c' | xargs -r clang-format --dry-run --Werror
+
+run_preset() {
+    local preset=$1
+    echo "== $preset build"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+    echo "== $preset tests"
+    "$root/scripts/in-netns.sh" ctest --preset "$preset"
+}
+
+run_preset default
+run_preset asan
+if [ -n "$(ctest --test-dir build/asan -N -L 'integration|threads' 2>/dev/null | grep 'Total Tests: [1-9]')" ]; then
+    run_preset tsan
+fi
+
+echo "== fuzzing (${KEST_FUZZ_SECONDS:=60} s per target)"
+mkdir -p build/asan/fuzz-artifacts
+for fuzzer in build/asan/fuzz/*/fuzz_*; do
+    [ -x "$fuzzer" ] || continue
+    name=$(basename "$fuzzer")
+    corpus="build/asan/fuzz-corpus/$name"
+    seeds="fuzz/$(basename "$(dirname "$fuzzer")")/corpus"
+    mkdir -p "$corpus"
+    [ -d "$seeds" ] || seeds=""
+    log="build/asan/fuzz-artifacts/$name.log"
+    if "$fuzzer" -max_total_time="$KEST_FUZZ_SECONDS" -artifact_prefix=build/asan/fuzz-artifacts/ \
+        "$corpus" $seeds >"$log" 2>&1; then
+        echo "-- $name: $(grep -Eo '#[0-9]+ +DONE.*' "$log" | tail -n 1)"
+    else
+        tail -n 60 "$log"
+        echo "$name found a failure (input saved in build/asan/fuzz-artifacts)"
+        exit 1
+    fi
+done
+echo "== all tests passed"
