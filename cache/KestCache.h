@@ -1,0 +1,275 @@
+// KestCache: the process-wide model of one processor and of the operator applications
+// connected to it. The link threads hand it every packet (ProcKestPacket); the library
+// reads it through locked queries.
+#pragma once
+
+#include "cache/KestPacket.h"
+#include "lib/ErrorBuffer.h"
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+class ModuleData;
+template <typename T> class ContDataBuffer;
+template <typename T> class SpikeDataBuffer;
+struct KestErrorMessage_t;
+
+// Front-end version parsed from a module's hardware version text.
+struct KestFEVersion {
+    std::string name; // part number and revision, the first 11 characters
+    int major = 0;
+    int minor = 0;
+    int build = 0;
+};
+
+// Drained segment ring of one electrode: the newest records oldest first, the number of
+// packets that arrived since the previous read, and the number of sequence gaps seen.
+struct KestSegmentBlock {
+    std::vector<KestSegmentDataPacketFixed> records;
+    std::uint32_t count = 0;
+    std::uint32_t missing = 0;
+};
+
+// Counts of one electrode's segment ring: (missing count, count).
+using KestSegmentCount = std::pair<std::uint32_t, std::uint32_t>;
+
+class KestCache {
+  public:
+    using ErrorCallbackFn = void (*)(void* userData, const KestErrorMessage_t* message);
+    struct ErrorCallback {
+        ErrorCallbackFn fn;
+        void* userData;
+    };
+
+    KestCache();
+    virtual ~KestCache();
+    KestCache(const KestCache&) = delete;
+    KestCache& operator=(const KestCache&) = delete;
+
+    // --- Virtual slots (a derived cache may map electrodes or properties differently).
+    // Module of an electrode's physical channel, -1 when unknown. Takes no lock.
+    virtual int GetHWModule(unsigned electrode);
+    // (lower, upper) spike thresholds of an electrode; (-6554, 6554) when unknown.
+    virtual std::pair<float, float> GetSpikeThreshValues(int electrode, int* module, int* index);
+    virtual void ClearKestProperty(unsigned module, unsigned index);
+    virtual KestProperty* GetKestProperty(unsigned module, unsigned index);
+    virtual std::size_t GetPropertySize(unsigned module, unsigned index);
+    // Called with the lock held: sets initialised and builds the electrode map once
+    // every module and property has arrived.
+    virtual bool CheckInit();
+
+    // --- Packet intake. The packet is size * 4 bytes long; returns 0.
+    int ProcKestPacket(const KestPacket* packet);
+    // Packets dropped because they were shorter than what they announce.
+    std::uint64_t GetMalformedCount() const;
+
+    // --- Readiness.
+    bool HaveModules() const;
+    bool HaveProperties() const;
+    bool IsInit() const;
+    // 0 ready, 1 no processor time yet, 2 modules missing, 3 properties missing,
+    // 4 configuration changed, 5 complete but not yet initialised.
+    int GetStatus() const;
+    std::vector<unsigned> GetModuleList();
+    std::vector<unsigned> GetBadModules();
+    std::vector<int> GetMissingPropIds(unsigned module);
+    int GetNumProperties(unsigned module);
+    bool HaveHWModule(unsigned module);
+    bool HaveElectrode(unsigned electrode);
+
+    // --- Addressing.
+    static unsigned GetElectrodeID(unsigned port, unsigned slot, unsigned channel);
+    static int GetElecIDByChanDesc(const KestPhysicalChannelDesc* record, unsigned module);
+    static std::uint32_t GetGUID(unsigned processor, unsigned module, unsigned index);
+    static void GetAddrByGUID(std::uint32_t guid, unsigned* processor, unsigned* module,
+                              unsigned* index);
+    unsigned GetElecList(unsigned* out, unsigned max, const char* pattern);
+    std::map<unsigned, std::pair<unsigned, unsigned>> GetStimAddr();
+
+    // --- Processor and modules.
+    std::uint32_t GetPAXTime();
+    const KestModuleDesc* GetPAXModuleDesc();
+    const KestProcessorDesc* GetProcDesc();
+    int GetButtonCount(int button);
+    std::unique_lock<std::mutex> GetLock();
+
+    // --- Operators and descriptors. An address is an IPv4 address in network order.
+    KestRecordingTrialDescriptor* GetTrialDescriptor(std::uint32_t address);
+    BmFeSignalSelectionDesc* GetSignalSelectionDescriptor(std::uint32_t address);
+    void ResetTrialDescriptor(std::uint32_t address);
+    void ResetSignalSelectionDescriptor(std::uint32_t address);
+    unsigned GetOperators(unsigned* out, unsigned max);
+    bool CheckProcID(std::uint32_t address);
+    int GetTrialDescriptorPropID(std::uint32_t address);
+    int GetSignalSelectionDescriptorPropID(std::uint32_t address);
+    BmFeSignalSelectionDesc* GetFileSaveSelectionProp(unsigned electrode, unsigned* index);
+
+    // --- Error queue and callbacks.
+    ErrorBuffer& GetErrorBuffer() { return errors_; }
+    bool RegisterKestErrorCallback(ErrorCallbackFn fn, void* userData);
+    void UnregisterKestErrorCallback(ErrorCallbackFn fn, void* userData);
+
+    // --- Property queries (electrode ids 0-based). See KestCacheQueries.cpp.
+    KestBool* GetStimModuleEnable(int electrode, int* module, int* index);
+    KestBool* GetModuleStimTriggerEnable(int electrode, int* module, int* index);
+    KestFloat* GetStimScaleFloat(int electrode, int* module, int* index);
+    KestComboBox* GetStimTriggerSourceComboBox(int electrode, int* module, int* index);
+    KestComboBox* GetStimTriggerTypeComboBox(int electrode, int* module, int* index);
+    KestProperty* GetStimEventTriggerMap(int electrode, int* module, int* index);
+    KestComboBox* GetFastSettleStimComboBox(int electrode, int* module, int* index,
+                                            char (*items)[128]);
+    KestComboBox* GetFastSettleSourceComboBox(int electrode, int* module, int* index,
+                                              char (*items)[128]);
+    KestFloat* GetFastSettleStimDurFloat(int electrode, int* module, int* index);
+    KestFloat* GetFastSettleDurFloat(int electrode, int* module, int* index);
+    KestComboBox* GetADC2PhysComboBox(int electrode, int* module, int* index);
+    KestComboBox* GetHwLowCornerComboBox(int electrode, int* module, int* index, char* unused);
+    KestBool* GetHwGroundEnable(int electrode, int* module, int* index);
+    KestBool* GetHwReferenceEnable(int electrode, int* module, int* index);
+    KestComboBox* GetStimResComboBox(int electrode, int* module, int* index);
+    KestComboBox* GetExhaustComboBox(int electrode, int* module, int* index);
+    KestModuleDesc* GetModuleDesc(int electrode, int* module);
+    KestComboBox* GetFilterComboBox(int electrode, const std::string& name, int* module,
+                                    int* index);
+    KestSosFilterDesc* GetSosFilterDesc(int electrode, const std::string& name, int item,
+                                        int* module, int* index);
+    KestOutputStreamDesc* GetOutputStreamDesc(int electrode, const std::string& name,
+                                              int* module, int* stream);
+    int GetSignalEnableProp(int electrode, const std::string& name, int* module, int* index,
+                            int* count);
+    KestBool* GetGlobalStimEnable(int* module, int* index);
+    KestBool* GetGlobalStimTriggerEnable(int* module, int* index);
+    KestAudioTone* GetAudioTone(int* module, int* index);
+    KestProperty* GetStimLatency(int* module, int* index);
+    KestProperty* GetWallSensor();
+    KestProperty* GetVddSensor();
+    int GetInternalBatteryPct();
+    int GetExternalBatteryPct();
+    bool GetExternalBatteryDetected();
+    KestBool* GetDigitalCaptureBitChange(int* module, int* index);
+    int GetDigIOSignalProp(int* module, int* index);
+    float GetSpikeConv(int electrode);
+    float GetStimConv(int electrode);
+    std::uint32_t GetStimCalibData(int electrode, unsigned short* table, int* module, int* index);
+    // Number of resolution options written to values, 0 when anything is missing and
+    // -1 when an item text is not a number.
+    int GetStimResOptions(int electrode, float* values);
+    int GetExhaustOptions(int electrode, float* values);
+    int GetStreamStrings(char (*out)[128], int max, int electrode);
+    int GetFilterStrings(char (*out)[128], int max, int electrode);
+    int GetOutputStrings(char (*out)[128], int module);
+    // Throws std::runtime_error when the electrode, its descriptor or a readable
+    // version text is missing.
+    KestFEVersion GetFEVersion(int electrode);
+    bool HasStimCalib(int electrode);
+    bool HasMaxStimLimit(int electrode);
+
+    // --- Continuous retrieval. See KestCacheRetrieval.cpp.
+    int GetContData(std::uint32_t* outTime, float* dest, std::uint32_t count, unsigned electrode,
+                    unsigned module, unsigned stream, std::uint32_t time, bool scale);
+    int GetContDataRaw(std::uint32_t* outTime, float* dest, std::uint32_t count,
+                       const std::uint32_t* electrodes, std::uint32_t electrodeCount,
+                       std::uint32_t time);
+    int GetContDataLFP(std::uint32_t* outTime, float* dest, std::uint32_t count,
+                       const std::uint32_t* electrodes, std::uint32_t electrodeCount,
+                       std::uint32_t time);
+    int GetContDataEMG(std::uint32_t* outTime, float* dest, std::uint32_t count,
+                       const std::uint32_t* electrodes, std::uint32_t electrodeCount,
+                       std::uint32_t time);
+    int GetContDataSpkPreview(std::uint32_t* outTime, float* dest, std::uint32_t count,
+                              const std::uint32_t* electrodes, std::uint32_t electrodeCount,
+                              std::uint32_t time);
+    int GetContDataFloat(std::uint32_t* outTime, float* dest, std::uint32_t count,
+                         const std::uint32_t* electrodes, std::uint32_t electrodeCount,
+                         std::uint32_t time);
+    int GetContDataHiFreqFloat(std::uint32_t* outTime, float* dest, std::uint32_t count,
+                               const std::uint32_t* electrodes, std::uint32_t electrodeCount,
+                               std::uint32_t time);
+    int GetContDataStatus(std::uint32_t* outTime, float* dest, std::uint32_t count,
+                          const std::uint32_t* electrodes, std::uint32_t electrodeCount,
+                          std::uint32_t time);
+    int GetContDataByModule(std::uint32_t* outTime, float* dest, std::uint32_t count,
+                            unsigned module, const std::string& streamName, std::uint32_t time,
+                            bool scale);
+
+    // --- Event retrieval. See KestCacheEvents.cpp.
+    int GetSegmentData(KestSegmentDataPacketFixed* dest, int* destSequences, std::uint32_t max,
+                       unsigned module, unsigned stream);
+    int GetSpikeData(KestSegmentDataPacketFixed* dest, int* destSequences, std::uint32_t max,
+                     unsigned electrode);
+    int GetStimData(KestSegmentDataPacketFixed* dest, int* destSequences, std::uint32_t max,
+                    unsigned electrode);
+    int GetDigitalInput(KestDigitalEventPacket* dest, int* destSequences, std::uint32_t max);
+    std::vector<KestSegmentBlock> GetSpikesByElec(const std::vector<unsigned>& electrodes);
+    std::vector<KestSegmentBlock> GetStimDataByElec(const std::vector<unsigned>& electrodes);
+    std::vector<KestSegmentCount> GetSpikeCountsByElec(const std::vector<unsigned>& electrodes);
+    std::vector<KestSegmentCount> GetStimCountsByElec(const std::vector<unsigned>& electrodes);
+
+  protected:
+    // Lock-free helpers for code that already holds the lock.
+    ModuleData* FindModule(unsigned module) const;
+    std::uint32_t ExpectedModules() const { return expectedModules_; }
+
+  private:
+    // Where the data packets of one stream of one module go, resolved once per stream.
+    struct StreamRoute {
+        ContDataBuffer<short>* shorts = nullptr;
+        ContDataBuffer<float>* floats = nullptr;
+        SpikeDataBuffer<KestSegmentDataPacketFixed>* segments = nullptr;
+    };
+    struct ModuleEntry {
+        std::unique_ptr<ModuleData> store;
+        std::unique_ptr<std::array<StreamRoute, 256>> routes;
+    };
+    enum class Kind { Raw, LFP, EMG, SpkPreview, HiRes, HiFreq, Status };
+
+    void ProcessorPacket(const KestPacket* packet);
+    void OperatorPacket(const KestPacket* packet);
+    void ProcessorConfigPacket(const KestConfigPacket* packet);
+    void ProcessorDataPacket(const KestPacket* packet);
+    void ErrorPacket(const KestConfigPacket* packet);
+    void StoreDescriptor(std::uint32_t key, const std::uint8_t* record, std::size_t length,
+                         bool trial);
+    void BuildInternalData();
+    void Malformed();
+    StreamRoute* Route(ModuleEntry& entry, unsigned stream, bool wantShorts);
+    bool HavePropertiesUnlocked() const;
+    bool HaveModulesUnlocked() const;
+    int GetContDataUnlocked(std::uint32_t* outTime, float* dest, std::uint32_t count,
+                            unsigned electrode, ModuleData* store, unsigned stream,
+                            std::uint32_t time, bool scale);
+    int GetContDataMulti(Kind kind, std::uint32_t* outTime, float* dest, std::uint32_t count,
+                         const std::uint32_t* electrodes, std::uint32_t electrodeCount,
+                         std::uint32_t time);
+    int GetSegmentDataUnlocked(KestSegmentDataPacketFixed* dest, int* destSequences,
+                               std::uint32_t max, ModuleData* store, unsigned stream);
+    SpikeDataBuffer<KestSegmentDataPacketFixed>* SegmentRing(unsigned electrode, bool stim,
+                                                             const char* caller);
+    KestFEVersion GetFEVersionUnlocked(int electrode);
+    template <typename Getter> auto ElectrodeQuery(int electrode, int* module, Getter get);
+    template <typename Getter> auto ModuleQuery(unsigned module, int* outModule, Getter get);
+
+    std::map<std::uint32_t, ModuleEntry> modules_;
+    std::map<std::uint32_t, std::uint32_t> electrodes_;
+    std::uint32_t processorTime_ = 0;
+    std::uint32_t expectedModules_ = 0xFFFFFFFF;
+    std::map<std::uint32_t, std::unique_ptr<KestRecordingTrialDescriptor>> trialDescs_;
+    std::map<std::uint32_t, std::unique_ptr<BmFeSignalSelectionDesc>> selectionDescs_;
+    bool initialised_ = false;
+    bool intact_ = true;
+    std::uint64_t malformed_ = 0;
+    mutable std::mutex lock_;
+    ErrorBuffer errors_;
+    std::vector<ErrorCallback> callbacks_;
+    // Module entries by id for the packet path (ids are one byte on the wire).
+    std::array<ModuleEntry*, 256> byId_{};
+};
+
+// The cache of the open connection; owned by the network layer, null when closed.
+extern KestCache* gKestCache;
