@@ -1,0 +1,100 @@
+/* kestlib: the C-callable interface to a PAX processor.
+ *
+ * Every call has C linkage and returns a signed 32-bit status code (or a count);
+ * results go to caller-owned pointers and buffers whose sizes are passed along.
+ * Nothing is thrown across this interface. */
+#ifndef KESTLIB_H
+#define KESTLIB_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(__GNUC__)
+#define KL_API __attribute__((visibility("default")))
+#else
+#define KL_API
+#endif
+
+/* Seen from C++, every call is declared not to throw. */
+#ifdef __cplusplus
+#define KL_NOEXCEPT noexcept
+#else
+#define KL_NOEXCEPT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ------------------------------------------------------------------------
+ * Status codes */
+
+#define KL_SUCCESS 0
+#define KL_ERR_UNKNOWN (-1)
+#define KL_ERR_NOT_INITIALIZED (-2)
+#define KL_ERR_UNSUPPORTED (-3)
+#define KL_ERR_NO_RESPONSE (-4)
+#define KL_ERR_INVALID_ELECTRODE (-5)
+#define KL_ERR_INVALID_PARAMETER (-6)
+#define KL_ERR_INVALID_NETWORK (-7)
+#define KL_ERR_OPERATOR_NOT_FOUND (-8)
+#define KL_ERR_TRIAL_STATUS_INVALID (-9)
+
+/* Writes the text of a status code, cut to size bytes (NUL included). Codes outside
+ * the list above give "unexpected error!". Returns 0. */
+KL_API int32_t kl_error_string(char* buffer, size_t size, int code) KL_NOEXCEPT;
+
+/* ------------------------------------------------------------------------
+ * Connection options */
+
+/* Which network to reach the processor on: wired is 192.168.42.x, wireless 192.168.43.x. */
+typedef int32_t KestConnectionPolicy;
+#define KL_PREFER_WIRED 0
+#define KL_PREFER_WIRELESS 1
+#define KL_WIRED_ONLY 2
+#define KL_WIRELESS_ONLY 3
+
+typedef struct KestConnectionOptions {
+    KestConnectionPolicy policy;
+    int32_t use_udp;    /* 0 = TCP; the calls that take options support TCP only */
+    int32_t timeout_ms; /* >= 0 */
+} KestConnectionOptions;
+
+/* {prefer wired, TCP, 500 ms}: the processor-status probe's default. */
+KL_API extern const KestConnectionOptions* const KL_DEFAULT_STATUS_CONNECTION_OPTIONS;
+/* {prefer wired, TCP, 10000 ms}: used when an operator is added without options. */
+KL_API extern const KestConnectionOptions* const KL_DEFAULT_CONNECTION_OPTIONS;
+
+/* ------------------------------------------------------------------------
+ * Processor error messages */
+
+/* A warning or error reported by the processor. Levels 6 and 7 are errors, every other
+ * level a warning. Messages handed out by the library are owned by the caller and
+ * released with kl_error_free_message. */
+typedef struct KestErrorMessage_t {
+    uint32_t level;
+    uint32_t code;
+    uint8_t reserved;
+    uint8_t detail1;
+    uint8_t detail2;
+    uint8_t detail3;
+    char* text; /* NUL-terminated, never null in a message made by the library */
+} KestErrorMessage_t;
+
+/* Called on the link thread for every message that arrives; it must not call back into
+ * the library's connection calls. */
+typedef void (*KestErrorCallback)(void* user_data, const KestErrorMessage_t* message);
+
+/* A new message with the same fields and a copy of the text; null for a null message
+ * or when memory runs out. */
+KL_API KestErrorMessage_t* kl_error_copy_message(const KestErrorMessage_t* message) KL_NOEXCEPT;
+/* Frees the text and the message; null is ignored. */
+KL_API void kl_error_free_message(KestErrorMessage_t* message) KL_NOEXCEPT;
+/* 1 when the message is an error (level 6 or 7), 0 for a warning or a null message. */
+KL_API int32_t kl_error_requires_error(const KestErrorMessage_t* message) KL_NOEXCEPT;
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KESTLIB_H */
