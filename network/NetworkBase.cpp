@@ -1,0 +1,7 @@
+#include "network/NetworkBase.h"
+
+namespace Network {
+
+NetworkBase::~NetworkBase() = default;
+
+} // namespace Network
