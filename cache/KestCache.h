@@ -100,8 +100,9 @@ class KestCache {
     std::unique_lock<std::mutex> GetLock();
 
     // --- Operators and descriptors. An address is an IPv4 address in network order.
-    KestRecordingTrialDescriptor* GetTrialDescriptor(std::uint32_t address);
-    BmFeSignalSelectionDesc* GetSignalSelectionDescriptor(std::uint32_t address);
+    // Copies owned by the caller; null when there is no entry or the entry is empty.
+    std::unique_ptr<KestRecordingTrialDescriptor> GetTrialDescriptor(std::uint32_t address);
+    std::unique_ptr<BmFeSignalSelectionDesc> GetSignalSelectionDescriptor(std::uint32_t address);
     void ResetTrialDescriptor(std::uint32_t address);
     void ResetSignalSelectionDescriptor(std::uint32_t address);
     unsigned GetOperators(unsigned* out, unsigned max);
@@ -139,8 +140,8 @@ class KestCache {
                                     int* index);
     KestSosFilterDesc* GetSosFilterDesc(int electrode, const std::string& name, int item,
                                         int* module, int* index);
-    KestOutputStreamDesc* GetOutputStreamDesc(int electrode, const std::string& name,
-                                              int* module, int* stream);
+    KestOutputStreamDesc* GetOutputStreamDesc(int electrode, const std::string& name, int* module,
+                                              int* stream);
     int GetSignalEnableProp(int electrode, const std::string& name, int* module, int* index,
                             int* count);
     KestBool* GetGlobalStimEnable(int* module, int* index);
@@ -238,7 +239,7 @@ class KestCache {
                          bool trial);
     void BuildInternalData();
     void Malformed();
-    StreamRoute* Route(ModuleEntry& entry, unsigned stream, bool wantShorts);
+    StreamRoute* Route(ModuleEntry& entry, unsigned stream);
     bool HavePropertiesUnlocked() const;
     bool HaveModulesUnlocked() const;
     int GetContDataUnlocked(std::uint32_t* outTime, float* dest, std::uint32_t count,
@@ -252,7 +253,6 @@ class KestCache {
     SpikeDataBuffer<KestSegmentDataPacketFixed>* SegmentRing(unsigned electrode, bool stim,
                                                              const char* caller);
     KestFEVersion GetFEVersionUnlocked(int electrode);
-    template <typename Getter> auto ElectrodeQuery(int electrode, int* module, Getter get);
     template <typename Getter> auto ModuleQuery(unsigned module, int* outModule, Getter get);
 
     std::map<std::uint32_t, ModuleEntry> modules_;

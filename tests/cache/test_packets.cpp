@@ -46,8 +46,8 @@ TEST(ConfigPacket, BooleanSetIsTwentyBytesOfSizeFive) {
     value.head = {1, kKestBoolType, 0, 0};
     value.value = 1;
     auto packet = Build(1, 3, 0x0102, &value, sizeof value, kKestSetTimestamp);
-    const std::uint8_t expected[20] = {5, 0, 0, 0, 1, 0, 0, 0, 1, 3, 0x02, 0x01,
-                                       1, 3, 0, 0, 1, 0, 0, 0};
+    const std::uint8_t expected[20] = {5,    0,    0, 0, 1, 0, 0, 0, 1, 3,
+                                       0x02, 0x01, 1, 3, 0, 0, 1, 0, 0, 0};
     ASSERT_EQ(packet.size(), 20u);
     EXPECT_EQ(0, std::memcmp(packet.data(), expected, 20));
 }

@@ -1,0 +1,224 @@
+// Continuous data retrieval: windows of an electrode's stream, newest or from a time,
+// sample-aligned across the electrodes of one front end.
+#include "cache/KestCache.h"
+
+#include "cache/ContDataBuffer.h"
+#include "cache/ModuleData.h"
+
+namespace {
+
+bool IsAnalogModule(ModuleData* store) {
+    const KestModuleDesc* desc = store->GetModuleDesc();
+    return desc != nullptr && desc->moduleClass == 4;
+}
+
+template <typename Ring>
+int ReadRing(const Ring* ring, std::uint32_t* outTime, float* dest, std::uint32_t count,
+             unsigned electrode, std::uint32_t time, bool scale) {
+    const std::uint32_t channel = electrode % 32;
+    if (ring == nullptr || channel >= ring->GetChannels()) {
+        return 0;
+    }
+    if (time == 0) {
+        return int(ring->GetDataFromTop(outTime, dest, channel, count, scale));
+    }
+    std::uint32_t read = ring->GetDataByTimeStamp(dest, time, channel, count, scale);
+    if (read > 0 && outTime != nullptr) {
+        *outTime = time;
+    }
+    return int(read);
+}
+
+} // namespace
+
+int KestCache::GetContDataUnlocked(std::uint32_t* outTime, float* dest, std::uint32_t count,
+                                   unsigned electrode, ModuleData* store, unsigned stream,
+                                   std::uint32_t time, bool scale) {
+    const KestOutputStreamDesc* desc =
+        reinterpret_cast<const KestOutputStreamDesc*>(store->GetOutputStreamDesc(int(stream)));
+    if (desc == nullptr) {
+        return 0;
+    }
+    switch (desc->dataKind) {
+    case kKestContinuousData:
+    case kKestContinuousData16:
+        return ReadRing(store->GetContDataBuffer(int(stream)), outTime, dest, count, electrode,
+                        time, scale);
+    case kKestFloatData:
+        return ReadRing(store->GetFloatDataBuffer(int(stream)), outTime, dest, count, electrode,
+                        time, scale);
+    default:
+        return 0;
+    }
+}
+
+int KestCache::GetContData(std::uint32_t* outTime, float* dest, std::uint32_t count,
+                           unsigned electrode, unsigned module, unsigned stream, std::uint32_t time,
+                           bool scale) {
+    std::lock_guard<std::mutex> hold(lock_);
+    ModuleData* store = FindModule(module);
+    if (store == nullptr || dest == nullptr) {
+        return 0;
+    }
+    return GetContDataUnlocked(outTime, dest, count, electrode, store, stream, time, scale);
+}
+
+int KestCache::GetContDataMulti(Kind kind, std::uint32_t* outTime, float* dest, std::uint32_t count,
+                                const std::uint32_t* electrodes, std::uint32_t electrodeCount,
+                                std::uint32_t time) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (electrodes == nullptr || dest == nullptr) {
+        return electrodeCount == 0 ? 0 : -1;
+    }
+    int result = 0;
+    std::uint32_t start = time;
+    long previous = -1;
+    for (std::uint32_t k = 0; k < electrodeCount; ++k) {
+        const unsigned electrode = electrodes[k];
+        int hw = -1;
+        if (!(kind == Kind::LFP && electrode >= 10240)) {
+            hw = GetHWModule(electrode);
+            if (hw < 0) {
+                return -1;
+            }
+        }
+        unsigned module = unsigned(hw);
+        const char* name = nullptr;
+        switch (kind) {
+        case Kind::Raw: {
+            ModuleData* own = FindModule(module);
+            if (own == nullptr) {
+                return -1;
+            }
+            if (IsAnalogModule(own)) {
+                name = "30ksps";
+            } else {
+                name = "raw";
+                if (own->GetStreamId(name) < 0) {
+                    module += 1;
+                }
+            }
+            break;
+        }
+        case Kind::LFP:
+            module = electrode >= 10240 ? kKestAnalogModule : module + 1;
+            break;
+        case Kind::EMG:
+            module += 1;
+            name = "emg";
+            break;
+        case Kind::SpkPreview:
+            module += 1;
+            name = "spkfilt";
+            break;
+        case Kind::HiRes:
+            module += 1;
+            name = "hi-res";
+            break;
+        case Kind::HiFreq:
+            module += 1;
+            name = "hifreq";
+            break;
+        case Kind::Status:
+            name = "HW Status";
+            break;
+        }
+        // The module named for the stream must be there; nothing is read otherwise.
+        ModuleData* store = FindModule(module);
+        if (store == nullptr) {
+            return -1;
+        }
+        if (kind == Kind::LFP) {
+            name = IsAnalogModule(store) ? "1ksps" : "lfp";
+        }
+        const long compared = kind == Kind::LFP ? long(module) : long(hw);
+        if (compared != previous) {
+            start = time;
+        }
+        previous = compared;
+
+        const int stream = store->GetStreamId(name);
+        if (stream < 0) {
+            return stream;
+        }
+        float* block = dest + std::size_t(k) * count;
+        const bool scale = kind != Kind::Status;
+        result = GetContDataUnlocked(outTime, block, count, electrode, store, unsigned(stream),
+                                     start, scale);
+        if (kind == Kind::Status && result > 0) {
+            // Status samples carry a factor per physical channel; without one the
+            // values would be meaningless, so the read fails.
+            const auto* channel = reinterpret_cast<const KestPhysicalChannelDesc*>(
+                store->GetPhysChanDesc(stream, int(electrode % 32)));
+            if (channel == nullptr) {
+                return -1;
+            }
+            for (int i = 0; i < result; ++i) {
+                block[i] *= channel->hwStatusScale;
+            }
+        }
+        if (start == 0 && outTime != nullptr) {
+            start = *outTime;
+        }
+    }
+    return result;
+}
+
+#define KEST_CONT_CALL(Name, KindValue)                                                            \
+    int KestCache::Name(std::uint32_t* outTime, float* dest, std::uint32_t count,                  \
+                        const std::uint32_t* electrodes, std::uint32_t electrodeCount,             \
+                        std::uint32_t time) {                                                      \
+        return GetContDataMulti(Kind::KindValue, outTime, dest, count, electrodes, electrodeCount, \
+                                time);                                                             \
+    }
+
+KEST_CONT_CALL(GetContDataRaw, Raw)
+KEST_CONT_CALL(GetContDataLFP, LFP)
+KEST_CONT_CALL(GetContDataEMG, EMG)
+KEST_CONT_CALL(GetContDataSpkPreview, SpkPreview)
+KEST_CONT_CALL(GetContDataFloat, HiRes)
+KEST_CONT_CALL(GetContDataHiFreqFloat, HiFreq)
+KEST_CONT_CALL(GetContDataStatus, Status)
+#undef KEST_CONT_CALL
+
+int KestCache::GetContDataByModule(std::uint32_t* outTime, float* dest, std::uint32_t count,
+                                   unsigned module, const std::string& streamName,
+                                   std::uint32_t time, bool scale) {
+    std::lock_guard<std::mutex> hold(lock_);
+    ModuleData* store = FindModule(module);
+    if (store == nullptr || dest == nullptr) {
+        return 0;
+    }
+    const int stream = store->GetStreamId(streamName);
+    if (stream < 0) {
+        return stream;
+    }
+    const auto* desc =
+        reinterpret_cast<const KestOutputStreamDesc*>(store->GetOutputStreamDesc(stream));
+    if (desc == nullptr) {
+        return 0;
+    }
+    std::uint32_t channels = 0;
+    auto read = [&](const auto* ring) -> int {
+        if (ring == nullptr) {
+            return 0;
+        }
+        if (time == 0) {
+            return int(ring->GetAllData(outTime, dest, &channels, count, scale));
+        }
+        std::uint32_t rows = ring->GetAllDataByTimeStamp(dest, &channels, time, count, scale);
+        if (rows > 0 && outTime != nullptr) {
+            *outTime = time;
+        }
+        return int(rows);
+    };
+    switch (desc->dataKind) {
+    case kKestContinuousData:
+    case kKestContinuousData16:
+        return read(store->GetContDataBuffer(stream));
+    case kKestFloatData:
+        return read(store->GetFloatDataBuffer(stream));
+    default:
+        return 0;
+    }
+}
