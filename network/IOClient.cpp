@@ -26,6 +26,11 @@ long IOClient::RecvFromNetwork(std::size_t minimumFree) {
     std::uint64_t freeRoom;
     {
         std::lock_guard<std::mutex> lock(m_receiveMutex);
+        if (m_start > 0 && !m_handedOut) {
+            // No packet is being read: the bytes held can move down to make room.
+            std::memmove(m_receive.get(), m_receive.get() + m_start, m_fill);
+            m_start = 0;
+        }
         freeRoom = m_receiveCapacity - m_start - m_fill;
     }
     if (minimumFree >= freeRoom) {
@@ -84,6 +89,7 @@ KestPacket* IOClient::HasPacket() {
             if (std::uint64_t(head[0]) * 4 > m_fill) {
                 return nullptr;
             }
+            m_handedOut = true;
             return reinterpret_cast<KestPacket*>(head);
         }
         discarded = m_fill;
@@ -107,6 +113,7 @@ bool IOClient::DeletePacket(const KestPacket* packet) {
     const std::uint64_t length = std::uint64_t(m_receive[m_start]) * 4;
     m_start += length;
     m_fill -= length;
+    m_handedOut = false;
     if (m_fill == 0) {
         m_start = 0;
     } else if (!HoldsWholePacketLocked()) {

@@ -49,9 +49,11 @@ class KEST_NETWORK_API IOClient : public OutputClient {
     std::unique_ptr<std::uint8_t[]> m_receive;
     std::uint64_t m_receiveCapacity;
     // Bytes held start at m_start: taking a packet out advances the start instead of moving
-    // the rest down, and the bytes move down once no whole packet is left.
+    // the rest down. The bytes move down once no whole packet is left, or before a receive
+    // while no packet is handed out (between HasPacket and DeletePacket).
     std::uint64_t m_start = 0;
     std::uint64_t m_fill = 0;
+    bool m_handedOut = false;
     std::unique_ptr<std::uint8_t[]> m_scratch;
     mutable std::mutex m_receiveMutex;
 };
