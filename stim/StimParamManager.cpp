@@ -165,7 +165,17 @@ bool StimParamManager::CheckEntry(std::size_t i) const {
     }
     std::vector<StimControlWord> words;
     bool realigned = false;
-    return EncodePulse(train, words, realigned);
+    if (!EncodePulse(train, words, realigned)) {
+        return false;
+    }
+    // Phases are rounded to whole ticks and steps, so a pulse that fits its period in
+    // microseconds can still need a tick more than the period holds; its cycle would then
+    // overrun the next one.
+    std::int64_t ticks = 0;
+    for (const auto& word : words) {
+        ticks += word.length;
+    }
+    return ticks <= period;
 }
 
 std::int32_t StimParamManager::GetElecID(std::size_t i) const {

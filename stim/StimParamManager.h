@@ -39,7 +39,8 @@ class StimParamManager {
     // length above 0; delay 0 or more; both phases at least 2 us; one pulse (both phases,
     // delay and interphase gap) fits in one period; the period in ticks and the number of
     // pulses fit in the header word (1-65535 ticks, 1-4095 pulses); both amplitudes in
-    // 0-127; and every control word's length fits in its field. False for an unknown i.
+    // 0-127; every control word's length fits in its field; and the pulse's words, rounded
+    // to whole ticks, fit in one period. False for an unknown i.
     bool CheckEntry(std::size_t i) const;
 
     // The 0-based electrode index of train i (Elect - 1); -1 for an unknown i.

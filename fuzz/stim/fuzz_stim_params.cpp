@@ -23,13 +23,7 @@ void Require(bool condition) {
     }
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size > 4096) {
-        return 0;
-    }
-    std::string text(reinterpret_cast<const char*>(data), size);
+void Check(const std::string& text) {
     StimParamManager params(text, QuietLog());
     bool all = true;
     for (std::size_t i = 0; i < params.Size(); ++i) {
@@ -48,12 +42,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(elec >= 0 && elec < kStimParamMaxElect);
         Require((header >> 12) >= 1 && (header & 0xFFFu) >= 1);
         Require(!words.empty() && words.size() < 16);
+        std::uint32_t ticks = 0;
         for (const auto& word : words) {
             Require(word.length >= 1 && word.delay <= kStimMaxDelay && word.ampl <= kStimMaxAmpl);
+            ticks += word.length;
         }
+        Require(ticks <= (header >> 12));
     }
     Require(all == params.IsValid());
     Require(params.GetElecList().size() == params.Size());
     (void)params.GetMaxTrainLength();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size > 4096) {
+        return 0;
+    }
+    std::string text(reinterpret_cast<const char*>(data), size);
+    Check(text);
+    // The same input as changes to a playable train, so that mutated numbers reach the
+    // encoder of valid trains and not only the parser.
+    Check("Elect=1;TL=100;Freq=50;Dur=0.2;Amp=10;" + text);
     return 0;
 }

@@ -226,6 +226,21 @@ TEST(StimParams, RefusesWhatTheHeaderCannotCarry) {
     EXPECT_FALSE(Valid(Train("TL=10"))) << "shorter than one period: no pulse at all";
 }
 
+// Regression: a pulse that fits its period in microseconds could still take one tick more
+// than the period once its phases were rounded to whole ticks, overrunning the next cycle.
+TEST(StimParams, RefusesAPulseLongerThanItsPeriodInTicks) {
+    const std::string head = "Elect=1;TL=1000;Freq=1;CathDur=99.993333;Amp=5;";
+    StimParamManager overrun(head + "AnodDur=899.939996", nullptr);
+    std::uint32_t ticks = 0;
+    for (const auto& word : overrun.GetPulseWords(0)) {
+        ticks += word.length;
+    }
+    EXPECT_EQ(ticks, 30001u);
+    EXPECT_EQ(overrun.GetPAXControlWord(0) >> 12, 30000u);
+    EXPECT_FALSE(overrun.CheckEntry(0));
+    EXPECT_TRUE(Valid(head + "AnodDur=899.9")) << "exactly 30000 ticks";
+}
+
 TEST(StimParams, RefusesAmplitudesOutsideTheField) {
     EXPECT_TRUE(Valid(Train("Amp=127")));
     EXPECT_TRUE(Valid(Train("Amp=0")));
