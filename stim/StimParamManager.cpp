@@ -4,7 +4,6 @@
 #include "stim/StimSeq.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -33,7 +32,6 @@ std::int64_t Trunc(double value) {
 // Decimal integer from the start of the text, as the C library reads it; out-of-range
 // values are held at the 32-bit limits instead of overflowing.
 std::int32_t ReadInt(const std::string& text) {
-    errno = 0;
     long long value = std::strtoll(text.c_str(), nullptr, 10);
     return static_cast<std::int32_t>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
 }
