@@ -1,0 +1,45 @@
+// An emulated recording operator: it keeps a recording trial descriptor and one
+// signal-selection descriptor per front end, answers their requests and takes their sets.
+// A requested trial change settles (start requested -> recording, …) once settleTicks
+// have passed since the set, so a client that asks again right away may still see the
+// request. Packets it sends carry processor id 150.
+#pragma once
+
+#include "emulator/model/ModelConfig.h"
+#include "emulator/model/Outbox.h"
+#include "emulator/model/Records.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace paxsim {
+
+constexpr unsigned kOperatorSelectionSlots = 32;
+
+class OperatorModel {
+  public:
+    OperatorModel(const ModelConfig& config, std::uint32_t settleTicks);
+
+    // One whole packet from a client; answers go to out.
+    void HandlePacket(const std::uint8_t* packet, std::size_t bytes, std::uint32_t now,
+                      Outbox& out);
+    // The error message text the operator reports in its trial descriptor.
+    void SetErrorMessage(const std::string& text);
+    std::int32_t TrialStatus(std::uint32_t now);
+    const KestRecordingTrialDescriptor& Trial() const {
+        return View<KestRecordingTrialDescriptor>(trial_);
+    }
+
+  private:
+    void Settle(std::uint32_t now);
+    void Answer(std::uint16_t index, const Record& record, std::uint32_t now, Outbox& out);
+
+    Record trial_;
+    std::vector<Record> selections_;
+    std::uint32_t settleTicks_;
+    std::uint32_t setAt_ = 0;
+    bool pending_ = false;
+};
+
+} // namespace paxsim
