@@ -32,26 +32,31 @@ std::uint8_t* CircularKestBuffer::Reserve(std::size_t size) {
     const std::uint64_t position = head % m_capacity;
     const std::uint64_t room = m_capacity - position;
     std::uint8_t* area;
+    std::uint64_t next;
     if (rounded < room) {
         area = m_data.get() + position;
-        m_writeHead.store(head + rounded);
+        next = head + rounded;
     } else if (rounded == room) {
-        m_lapEnd.store(m_capacity);
+        m_lapEnd.store(m_capacity, std::memory_order_relaxed);
         area = m_data.get() + position;
-        m_writeHead.store(head + rounded);
+        next = head + rounded;
     } else {
         // The tail from `position` on stays unused this lap; readers skip it.
-        m_lapEnd.store(position);
+        m_lapEnd.store(position, std::memory_order_relaxed);
         area = m_data.get();
-        m_writeHead.store(head + rounded + room);
+        next = head + rounded + room;
     }
-    std::atomic_thread_fence(std::memory_order_seq_cst);
+    // Readers see the write head only in their overrun check, which keeps a wide margin
+    // (see OutputClient::CheckSpace); the lap end and the bytes become theirs to read
+    // through the publish.
+    m_writeHead.store(next, std::memory_order_relaxed);
     return area;
 }
 
 void CircularKestBuffer::Publish() {
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    m_publishedHead.store(m_writeHead.load());
+    // Release: every byte written and the lap end are visible to a reader that loads the
+    // published head (acquire) and sees this value.
+    m_publishedHead.store(m_writeHead.load(std::memory_order_relaxed), std::memory_order_release);
 }
 
 void CircularKestBuffer::Reset() {

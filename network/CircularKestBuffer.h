@@ -45,9 +45,10 @@ class KEST_NETWORK_API CircularKestBuffer {
 
     std::uint64_t Capacity() const { return m_capacity; }
     const char* Name() const { return m_name; }
-    std::uint64_t LapEnd() const { return m_lapEnd.load(); }
-    std::uint64_t WriteHead() const { return m_writeHead.load(); }
-    std::uint64_t PublishedHead() const { return m_publishedHead.load(); }
+    // Readers load the published head first (acquire), then the lap end and the bytes.
+    std::uint64_t LapEnd() const { return m_lapEnd.load(std::memory_order_relaxed); }
+    std::uint64_t WriteHead() const { return m_writeHead.load(std::memory_order_relaxed); }
+    std::uint64_t PublishedHead() const { return m_publishedHead.load(std::memory_order_acquire); }
     const std::uint8_t* Data() const { return m_data.get(); }
     std::uint8_t* Data() { return m_data.get(); }
 

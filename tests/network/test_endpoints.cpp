@@ -89,7 +89,9 @@ TEST_F(Endpoints, ReaderGoesOnAcrossTheWrap) {
 }
 
 TEST_F(Endpoints, PartialStreamSendIsFinishedBySendRest) {
-    auto [accepted, client] = TcpPair(8192);
+    auto sockets = TcpPair(8192);
+    net::UniqueSocket& accepted = sockets.first;
+    net::UniqueSocket& client = sockets.second;
     net::sock_t socket = accepted.Release();
     Network::SetOptSendBuf(socket, 8192);
     Network::SetOptNonblock(socket);
@@ -118,7 +120,9 @@ TEST_F(Endpoints, PartialStreamSendIsFinishedBySendRest) {
 }
 
 TEST_F(Endpoints, StreamCutMidPacketWaitsForTheRest) {
-    auto [accepted, client] = TcpPair();
+    auto sockets = TcpPair();
+    net::UniqueSocket& accepted = sockets.first;
+    net::UniqueSocket& client = sockets.second;
     CircularKestBuffer ring(4096, "configBuffer");
     IOClient endpoint(accepted.Release(), ring, 1024, 1024, nettest::Loopback(0), 0);
 
@@ -143,7 +147,9 @@ TEST_F(Endpoints, StreamCutMidPacketWaitsForTheRest) {
 }
 
 TEST_F(Endpoints, PacketsAreTakenOutOldestFirst) {
-    auto [accepted, client] = TcpPair();
+    auto sockets = TcpPair();
+    net::UniqueSocket& accepted = sockets.first;
+    net::UniqueSocket& client = sockets.second;
     CircularKestBuffer ring(4096, "configBuffer");
     IOClient endpoint(accepted.Release(), ring, 1024, 1024, nettest::Loopback(0), 0);
 
@@ -181,7 +187,9 @@ TEST_F(Endpoints, PacketsAreTakenOutOldestFirst) {
 TEST_F(Endpoints, ReceiveBufferNeverStallsOnItsOwnLeftovers) {
     // Packets are taken out by moving a start offset; the leftover start of a packet must
     // still get room for its rest when the buffer was filled to the end.
-    auto [accepted, client] = TcpPair();
+    auto sockets = TcpPair();
+    net::UniqueSocket& accepted = sockets.first;
+    net::UniqueSocket& client = sockets.second;
     CircularKestBuffer ring(4096, "configBuffer");
     IOClient endpoint(accepted.Release(), ring, 1024, 1024, nettest::Loopback(0), 0);
     std::vector<std::uint8_t> stream;
@@ -203,7 +211,9 @@ TEST_F(Endpoints, ReceiveBufferNeverStallsOnItsOwnLeftovers) {
 }
 
 TEST_F(Endpoints, SizeByteZeroIsDiscardedWithWhatFollows) {
-    auto [accepted, client] = TcpPair();
+    auto sockets = TcpPair();
+    net::UniqueSocket& accepted = sockets.first;
+    net::UniqueSocket& client = sockets.second;
     CircularKestBuffer ring(4096, "configBuffer");
     IOClient endpoint(accepted.Release(), ring, 1024, 1024, nettest::Loopback(0), 0);
     std::vector<std::uint8_t> bytes(24, 0x11);
@@ -265,7 +275,9 @@ TEST_F(Endpoints, DatagramReceiveNeedsRoomForAWholeDatagram) {
 }
 
 TEST_F(Endpoints, ClosedStreamPeerEndsTheEndpoint) {
-    auto [accepted, client] = TcpPair();
+    auto sockets = TcpPair();
+    net::UniqueSocket& accepted = sockets.first;
+    net::UniqueSocket& client = sockets.second;
     CircularKestBuffer ring(4096, "configBuffer");
     IOClient endpoint(accepted.Release(), ring, 1024, 1024, nettest::Loopback(0), 0);
     client.Close();
@@ -276,7 +288,9 @@ TEST_F(Endpoints, ClosedStreamPeerEndsTheEndpoint) {
 }
 
 TEST_F(Endpoints, SendToAVanishedStreamPeerFailsWithoutKillingTheProcess) {
-    auto [accepted, client] = TcpPair();
+    auto sockets = TcpPair();
+    net::UniqueSocket& accepted = sockets.first;
+    net::UniqueSocket& client = sockets.second;
     const unsigned short port = nettest::LocalPort(client.Get());
     CircularKestBuffer ring(1 << 20, "dataBuffer");
     net::sock_t socket = accepted.Release();
