@@ -1,5 +1,8 @@
-// The packet ring: where reserved areas land, how the lap end follows a wrap, and reset.
+// The packet ring: where reserved areas land, how the lap end follows a wrap, and reset;
+// and the two families' process-wide rings.
 #include "network/CircularKestBuffer.h"
+#include "network/ClientFamily.h"
+#include "network/ServerFamily.h"
 
 #include <gtest/gtest.h>
 
@@ -93,6 +96,33 @@ TEST(Ring, ResetZeroesAndRewinds) {
     for (std::uint64_t i = 0; i < ring.Capacity(); ++i) {
         ASSERT_EQ(ring.Data()[i], 0) << "byte " << i;
     }
+}
+
+} // namespace
+
+namespace {
+
+TEST(RingFamilies, EachFamilyHasItsOwnPairAndState) {
+    EXPECT_TRUE(Network::ServerStaticsReady());
+    EXPECT_TRUE(Network::OperNetwork::NetworkStaticsReady());
+    CircularKestBuffer* rings[] = {&Network::gDataBuffer, &Network::gConfigBuffer,
+                                   &Network::OperNetwork::gDataBuffer,
+                                   &Network::OperNetwork::gConfigBuffer};
+    const char* names[] = {"dataBuffer", "configBuffer", "dataBuffer", "configBuffer"};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(rings[i]->Capacity(), 16u * 1024u * 1024u);
+        EXPECT_STREQ(rings[i]->Name(), names[i]);
+    }
+    EXPECT_NE(&Network::gCurrentNetwork, &Network::OperNetwork::gCurrentNetwork);
+    EXPECT_NE(&Network::gNetworkState, &Network::OperNetwork::gNetworkState);
+
+    Network::OperNetwork::gConfigBuffer.Reserve(100);
+    Network::OperNetwork::gConfigBuffer.Publish();
+    Network::gConfigBuffer.Reserve(40);
+    Network::gConfigBuffer.Publish();
+    Network::OperNetwork::ResetRings();
+    EXPECT_EQ(Network::OperNetwork::gConfigBuffer.PublishedHead(), 0u);
+    EXPECT_EQ(Network::gConfigBuffer.PublishedHead(), 40u) << "the other family is untouched";
 }
 
 } // namespace

@@ -201,7 +201,9 @@ TEST_F(TcpServer, StopEndsTheThreadWithoutWaitingOutThePass) {
     EXPECT_TRUE(Network::StartTCP(0, 0, nettest::kLoopback));
 }
 
-TEST(TcpServerStart, BadAddressFailsAndLeavesNothingRunning) {
+class TcpServerStart : public nettest::LoopbackTest {};
+
+TEST_F(TcpServerStart, BadAddressFailsAndLeavesNothingRunning) {
     Network::TCPNetwork server(0, 0, "not.an.address");
     testing::internal::CaptureStderr();
     EXPECT_FALSE(server.Start());
