@@ -258,9 +258,12 @@ void KestCache::ProcessorDataPacket(const KestPacket* packet) {
             }
             route->shorts->AddTimeSample(reinterpret_cast<const short*>(data->Payload()),
                                          packet->timestamp);
-        } else {
+        } else if (entry->store->GetOutputStreamDesc(packet->streamId) == nullptr) {
+            // A stream the processor never described: its configuration changed.
             intact_ = false;
         }
+        // A described stream without a ring (sample period 0, a kind that is not
+        // buffered) has its packets dropped.
         break;
     }
     default:
@@ -529,14 +532,21 @@ std::uint32_t KestCache::GetPAXTime() {
     if (modules_.empty()) {
         return processorTime_;
     }
+    // Compared by signed difference from the first module that holds a sample, so that
+    // times past 2^31 ticks and times just after the clock wraps still count as newer.
     std::uint32_t newest = 0;
+    bool found = false;
     for (auto& [id, entry] : modules_) {
         std::uint32_t time = entry.store->GetPAXTime();
-        if (std::int32_t(time - newest) > 0) {
+        if (time == 0) {
+            continue;
+        }
+        if (!found || std::int32_t(time - newest) > 0) {
             newest = time;
+            found = true;
         }
     }
-    return newest != 0 ? newest : processorTime_;
+    return found ? newest : processorTime_;
 }
 
 const KestModuleDesc* KestCache::GetPAXModuleDesc() {

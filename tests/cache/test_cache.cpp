@@ -170,6 +170,36 @@ TEST_F(CacheTest, TimeComesFromTheNewestSixteenBitSample) {
     EXPECT_EQ(cache.GetPAXTime(), 0x70000000u);
 }
 
+// A newest sample past 2^31 ticks (about 20 hours) once lost the comparison against the
+// starting value 0, and the processor time fell back to the last module-0 packet.
+TEST_F(CacheTest, TimePastTwoToTheThirtyOneTicks) {
+    Describe();
+    Feed(cache, ContPacket(3, 1, 0x90000000u, Row(1)));
+    EXPECT_EQ(cache.GetPAXTime(), 0x90000000u);
+}
+
+// A continuous stream described with sample period 0 has no ring: its packets are
+// dropped, and the configuration is not reported as changed.
+TEST(CacheStreams, PeriodZeroStreamIsDroppedQuietly) {
+    Processor model(1);
+    auto packets = model.DescribePackets();
+    for (Bytes& packet : packets) {
+        auto* config = reinterpret_cast<KestConfigPacket*>(packet.data());
+        if (config->header.moduleId == kKestDigitalModule &&
+            config->RecordType() == kKestOutputStreamDescType) {
+            auto* desc = reinterpret_cast<KestOutputStreamDesc*>(config->Record());
+            desc->dataKind = kKestContinuousData;
+            desc->period = 0;
+        }
+    }
+    KestCache cache;
+    FeedAll(cache, packets);
+    ASSERT_TRUE(cache.IsInit());
+    Feed(cache, ContPacket(kKestDigitalModule, 1, 5000, Row(1, 1)));
+    EXPECT_EQ(cache.GetStatus(), 0);
+    EXPECT_EQ(cache.GetMalformedCount(), 0u);
+}
+
 TEST_F(CacheTest, ContinuousReadsAreAlignedWithinAFrontEnd) {
     Describe();
     for (std::uint32_t t = 5000; t < 5100; ++t) {
