@@ -104,10 +104,10 @@ constexpr std::uint8_t kKestChannelUnusedFlag = 0x04;
 // Packets
 
 struct KestPacket {
-    std::uint8_t size;      // length in 32-bit words, header included
-    std::uint8_t procId;    // source: 1 the processor, above 128 an operator
-    std::uint8_t moduleId;  // module that produced the packet
-    std::uint8_t streamId;  // 0 configuration, else data stream
+    std::uint8_t size;       // length in 32-bit words, header included
+    std::uint8_t procId;     // source: 1 the processor, above 128 an operator
+    std::uint8_t moduleId;   // module that produced the packet
+    std::uint8_t streamId;   // 0 configuration, else data stream
     std::uint32_t timestamp; // processor clock, 30 kHz ticks
 
     std::size_t ByteSize() const { return std::size_t(size) * 4; }
@@ -141,7 +141,7 @@ static_assert(offsetof(KestConfigPacket, propIndex) == 10);
 // Data packet head (stream id not 0).
 struct KestDataPacket {
     KestPacket header;
-    std::uint8_t dataKind;    // 1 continuous, 2 segment event, 6 digital event
+    std::uint8_t dataKind; // 1 continuous, 2 segment event, 6 digital event
     std::uint8_t reserved;
     std::uint16_t flagsOrSeq; // continuous: flags; events: sequence counter
 
@@ -276,9 +276,9 @@ static_assert(offsetof(KestPhysicalChannelDesc, hwStatusScale) == 20);
 static_assert(offsetof(KestPhysicalChannelDesc, name) == 32);
 
 struct KestOutputStreamDesc {
-    KestProperty head;        // flags 0x0C: not available
-    std::uint8_t dataKind;    // KestDataKind
-    std::uint8_t period;      // sample period in ticks
+    KestProperty head;     // flags 0x0C: not available
+    std::uint8_t dataKind; // KestDataKind
+    std::uint8_t period;   // sample period in ticks
     std::uint16_t firstChannelRecord;
     std::uint16_t channelCount;
     std::uint16_t reserved;
@@ -408,7 +408,9 @@ struct KestSosFilterDesc {
     std::uint8_t stageCount;
     float coefficients[kKestSosMaxStages][4];
 
-    std::size_t RecordLength() const { return kKestSosFilterHeadSize + 16 * std::size_t(stageCount); }
+    std::size_t RecordLength() const {
+        return kKestSosFilterHeadSize + 16 * std::size_t(stageCount);
+    }
 };
 static_assert(offsetof(KestSosFilterDesc, label) == 4);
 static_assert(offsetof(KestSosFilterDesc, centerFreq) == 132);
@@ -475,7 +477,9 @@ struct KestRecordingTrialDescriptor {
     char errorMessage[256];
 
     std::int32_t Setting(int which) const {
-        return kest::load_le<std::int32_t>(which == 0 ? setting1 : which == 1 ? setting2 : setting3);
+        return kest::load_le<std::int32_t>(which == 0   ? setting1
+                                           : which == 1 ? setting2
+                                                        : setting3);
     }
     void SetSetting(int which, std::int32_t value) {
         kest::store_le(which == 0 ? setting1 : which == 1 ? setting2 : setting3, value);

@@ -3,9 +3,8 @@
 #include <cstring>
 
 std::size_t KestBuildConfigPacket(void* dest, std::size_t capacity, std::uint8_t targetProc,
-                                  std::uint8_t module, std::uint16_t propIndex,
-                                  const void* record, std::size_t recordLength,
-                                  std::uint32_t timestamp) {
+                                  std::uint8_t module, std::uint16_t propIndex, const void* record,
+                                  std::size_t recordLength, std::uint32_t timestamp) {
     const std::size_t bytes = KestConfigPacketBytes(recordLength);
     if (dest == nullptr || bytes > capacity || bytes > kKestMaxPacketSize ||
         (record == nullptr && recordLength != 0)) {

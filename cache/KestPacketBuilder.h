@@ -23,9 +23,8 @@ constexpr std::uint32_t kKestRequestTimestamp = 0;
 // null when recordLength is 0) follows from byte 12, and padding bytes are 0. Returns the
 // packet length in bytes, or 0 when it does not fit into capacity or into one packet.
 std::size_t KestBuildConfigPacket(void* dest, std::size_t capacity, std::uint8_t targetProc,
-                                  std::uint8_t module, std::uint16_t propIndex,
-                                  const void* record, std::size_t recordLength,
-                                  std::uint32_t timestamp);
+                                  std::uint8_t module, std::uint16_t propIndex, const void* record,
+                                  std::size_t recordLength, std::uint32_t timestamp);
 
 // A 12-byte request (size 3, timestamp 0) for one property, all properties of a module
 // (propIndex 0xFFFF) or, with the reserved addresses, everything.
