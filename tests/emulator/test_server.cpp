@@ -5,12 +5,14 @@
 
 #include "cache/KestPacketBuilder.h"
 #include "emulator/model/ModelFactory.h"
+#include "emulator/server/ControlChannel.h"
 #include "emulator/server/Fd.h"
 #include "emulator/server/Server.h"
 #include "emulator/signal/SignalModel.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
@@ -390,6 +392,30 @@ TEST_F(ServerTest, OperatorTrialStateMachine) {
     ASSERT_NE(desc, nullptr);
     EXPECT_EQ(desc->at(6), 1) << "front end 1 sits in slot 1";
     server.Stop();
+}
+
+TEST_F(ServerTest, ControlChannelLinesOverLoopback) {
+    Server server{ModelConfig::Default(2), DataConfig{}, ServerOptions{}};
+    ControlChannel control{server, {}};
+    control.Start("127.0.0.1", 0);
+    ASSERT_NE(control.Port(), 0);
+    Fd fd(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in to = MakeAddress("127.0.0.1", control.Port());
+    ASSERT_EQ(::connect(fd.Get(), reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    std::string lines = "echo alter\r\ndigout\n";
+    ASSERT_EQ(::send(fd.Get(), lines.data(), lines.size(), 0), ssize_t(lines.size()));
+    std::string answer;
+    char buffer[256];
+    for (int i = 0; i < 100 && std::count(answer.begin(), answer.end(), '\n') < 2; ++i) {
+        pollfd p{fd.Get(), POLLIN, 0};
+        if (::poll(&p, 1, 20) > 0) {
+            ssize_t got = ::recv(fd.Get(), buffer, sizeof buffer, 0);
+            ASSERT_GT(got, 0);
+            answer.append(buffer, std::size_t(got));
+        }
+    }
+    EXPECT_EQ(answer, "ok\nok 0x00000000\n");
+    control.Stop();
 }
 
 } // namespace
