@@ -40,7 +40,9 @@ class KEST_NETWORK_API UDPNetwork : public NetworkBase {
     // or to its own port when remotePort is 0. Broadcast is set only when asked for.
     virtual bool Initialize(unsigned short localPort, unsigned short remotePort,
                             const char* address, bool broadcast);
-    // The thread body: Initialize, then send and receive until Shutdown.
+    // The thread body: Initialize, then send and receive until Shutdown. An override must
+    // call ReportStartup once its sockets are up or have failed: Start waits for that (or
+    // for the thread to end).
     virtual void ServerMain(unsigned short localPort, unsigned short remotePort,
                             const char* address, bool broadcast);
 
