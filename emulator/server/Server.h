@@ -130,7 +130,6 @@ class Server {
     bool restartRequested_ = false;
 
     std::vector<Fd> udp_;
-    sockaddr_in udpSendFrom_{};
     std::vector<Listener> listeners_;
     std::vector<std::unique_ptr<TcpClient>> tcpClients_;
     std::vector<sockaddr_in> udpClients_;
