@@ -93,6 +93,70 @@ KL_API void kl_error_free_message(KestErrorMessage_t* message) KL_NOEXCEPT;
 /* 1 when the message is an error (level 6 or 7), 0 for a warning or a null message. */
 KL_API int32_t kl_error_requires_error(const KestErrorMessage_t* message) KL_NOEXCEPT;
 
+/* The calls below that need an open connection print "<call>: kestlib not initialized"
+ * to standard output and return KL_ERR_NOT_INITIALIZED when there is none. A null pointer
+ * that a call needs gives KL_ERR_INVALID_PARAMETER. */
+
+/* Number of queued processor messages. */
+KL_API int32_t kl_error_check(void) KL_NOEXCEPT;
+/* Takes the most recently queued message (null when none); the caller frees it with
+ * kl_error_free_message. */
+KL_API int32_t kl_error_pop(KestErrorMessage_t** message) KL_NOEXCEPT;
+/* Registers a callback for every arriving message; a pair already registered stays
+ * registered once. */
+KL_API int32_t kl_error_register_callback(KestErrorCallback callback, void* user_data) KL_NOEXCEPT;
+/* Removes every registration of the pair. */
+KL_API int32_t kl_error_unregister_callback(KestErrorCallback callback,
+                                            void* user_data) KL_NOEXCEPT;
+
+/* ------------------------------------------------------------------------
+ * Library frame */
+
+/* Not available: prints "NOT IMPLEMENTED YET" and returns KL_ERR_UNKNOWN. */
+KL_API int32_t kl_open(void) KL_NOEXCEPT;
+/* Opens the connection over UDP (sending to the wired network's broadcast address) or TCP
+ * (to host 1 of the wired network, else of the wireless one), runs the start-up handshake
+ * and returns 0 once the processor's modules and properties are known. An open while a
+ * connection exists closes it and fails; a failed open leaves nothing behind. */
+KL_API int32_t kl_open_udp(void) KL_NOEXCEPT;
+KL_API int32_t kl_open_tcp(void) KL_NOEXCEPT;
+/* The same with an explicit processor address (null or empty: the defaults above). UDP
+ * sends there instead of the broadcast address; TCP connects there only. */
+KL_API int32_t kl_open_udp_addr(const char* address) KL_NOEXCEPT;
+KL_API int32_t kl_open_tcp_addr(const char* address) KL_NOEXCEPT;
+/* Closes the connection: 0 when an initialised connection was closed, -1 otherwise. */
+KL_API int32_t kl_close(void) KL_NOEXCEPT;
+
+/* Whether a processor answers on its presence port; needs no connection. *found is 1 or
+ * 0. Options null: KL_DEFAULT_STATUS_CONNECTION_OPTIONS. A prefer policy that finds
+ * nothing on its first network probes the other one as well. */
+KL_API int32_t kl_processor_status(int* found, const KestConnectionOptions* options) KL_NOEXCEPT;
+
+/* The processor time in 30 kHz ticks; 0 without an initialised connection. */
+KL_API uint32_t kl_time(void) KL_NOEXCEPT;
+/* Version texts, cut to size bytes. */
+KL_API int32_t kl_lib_version(char* buffer, int size) KL_NOEXCEPT;
+KL_API int32_t kl_kest_version(char* buffer, int size) KL_NOEXCEPT;
+KL_API int32_t kl_paxexec_version(char* buffer, int size) KL_NOEXCEPT;
+KL_API int32_t kl_pax_serial(char* buffer, int size) KL_NOEXCEPT;
+/* Hardware version text of the front end that carries the electrode (0-based). */
+KL_API int32_t kl_fe_version(char* buffer, int size, int electrode) KL_NOEXCEPT;
+/* Restarts the processor software and closes the connection; the next open reconnects. */
+KL_API int32_t kl_processor_restart_software(void) KL_NOEXCEPT;
+
+/* ------------------------------------------------------------------------
+ * Operators */
+
+/* Connects an operator application (TCP link only, else KL_ERR_INVALID_NETWORK) by a full
+ * address or a short one ("n": host n of the wired or wireless network in policy order,
+ * "a.b", "a.b.c"), asks it for its trial and signal selection descriptors and stores its
+ * id. Null policy or timeout: those of KL_DEFAULT_CONNECTION_OPTIONS.
+ * KL_ERR_OPERATOR_NOT_FOUND when none of the addresses answers. */
+KL_API int32_t kl_operator_add(int* id, const char* address, const KestConnectionPolicy* policy,
+                               const int* timeout_ms) KL_NOEXCEPT;
+/* The id of a known processor or connected operator. */
+KL_API int32_t kl_operator_lookup(int* id, const char* address) KL_NOEXCEPT;
+
 #ifdef __cplusplus
 }
 #endif

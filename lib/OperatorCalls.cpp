@@ -1,0 +1,68 @@
+// Adding operator applications over the stream link and looking endpoints up.
+#include "lib/LibraryGuard.h"
+#include "lib/kestlib.h"
+
+#include "network/ClientFamily.h"
+#include "network/Network/OperClient.h"
+#include "network/OperNetwork/OperAddress.h"
+#include "network/OperNetwork/OperRegistry.h"
+
+using kestlib::Guard;
+using kestlib::Initialized;
+using Network::OperNetwork::kNoEndpoint;
+
+extern "C" {
+
+KL_API int32_t kl_operator_add(int* id, const char* address, const KestConnectionPolicy* policy,
+                               const int* timeout_ms) noexcept {
+    if (!Initialized("kl_operator_add")) {
+        return KL_ERR_NOT_INITIALIZED;
+    }
+    if (id != nullptr) {
+        *id = -1;
+    }
+    if (Network::OperNetwork::gCurrentNetwork.load() != 1) {
+        return KL_ERR_INVALID_NETWORK;
+    }
+    const KestConnectionPolicy usePolicy =
+        policy != nullptr ? *policy : KL_DEFAULT_CONNECTION_OPTIONS->policy;
+    const int timeout =
+        timeout_ms != nullptr ? *timeout_ms : KL_DEFAULT_CONNECTION_OPTIONS->timeout_ms;
+    if (address == nullptr || timeout < 0 || usePolicy < KL_PREFER_WIRED ||
+        usePolicy > KL_WIRELESS_ONLY) {
+        return KL_ERR_INVALID_PARAMETER;
+    }
+    return Guard([&] {
+        const std::uint32_t added = oper::oper_add(address, usePolicy, timeout);
+        Network::OperClient* client = added == kNoEndpoint ? nullptr : oper::oper_client(added);
+        if (client == nullptr) {
+            return KL_ERR_OPERATOR_NOT_FOUND;
+        }
+        client->RequestTrialDesc();
+        client->RequestSignalSelectionDesc();
+        if (id != nullptr) {
+            *id = static_cast<int>(added);
+        }
+        return KL_SUCCESS;
+    });
+}
+
+KL_API int32_t kl_operator_lookup(int* id, const char* address) noexcept {
+    if (!Initialized("kl_operator_lookup")) {
+        return KL_ERR_NOT_INITIALIZED;
+    }
+    if (id == nullptr || address == nullptr) {
+        return KL_ERR_INVALID_PARAMETER;
+    }
+    *id = -1;
+    return Guard([&] {
+        const std::uint32_t found = oper::oper_lookup(address);
+        if (found == kNoEndpoint) {
+            return KL_ERR_OPERATOR_NOT_FOUND;
+        }
+        *id = static_cast<int>(found);
+        return KL_SUCCESS;
+    });
+}
+
+} // extern "C"

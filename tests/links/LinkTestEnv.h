@@ -1,0 +1,82 @@
+// Loopback-only settings for the link tests. The network prefixes come from the
+// environment (scripts/kest-env.sh) and must be 127.x; the port base is moved per process
+// and written back into the environment, where the links read it, so that test binaries
+// running side by side never meet.
+#pragma once
+
+#include "emulator/server/NetConfig.h"
+#include "emulator/server/Server.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <dirent.h>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+namespace links_test {
+
+// Empty when the environment is safe, else the reason to refuse.
+inline std::string LoopbackRefusal() {
+    for (const char* name : {"KEST_WIRED_NET", "KEST_WIRELESS_NET"}) {
+        const char* value = std::getenv(name);
+        if (value == nullptr || !paxsim::IsLoopbackNet(value)) {
+            return std::string(name) + "=" + (value ? value : "(unset)") +
+                   " is not a loopback network";
+        }
+    }
+    return {};
+}
+
+// Sets this process's port base (slot 0-3 give separate bases) and returns the settings.
+inline paxsim::NetConfig UseLoopbackNet(unsigned slot = 0) {
+    paxsim::NetConfig net;
+    net.wiredNet = std::getenv("KEST_WIRED_NET");
+    net.wirelessNet = std::getenv("KEST_WIRELESS_NET");
+    net.portBase = static_cast<std::uint16_t>(41000 + (unsigned(getpid()) % 500) * 16 + slot * 4);
+    setenv("KEST_PORT_BASE", std::to_string(net.portBase).c_str(), 1);
+    return net;
+}
+
+#define LINKS_REQUIRE_LOOPBACK()                                                                   \
+    do {                                                                                           \
+        std::string refusal = links_test::LoopbackRefusal();                                       \
+        ASSERT_TRUE(refusal.empty()) << "refusing to run: " << refusal;                            \
+    } while (0)
+
+// An emulated processor with `frontEnds` front ends on the loopback networks.
+inline std::unique_ptr<paxsim::Server> StartProcessor(const paxsim::NetConfig& net,
+                                                      paxsim::TransportMode mode,
+                                                      unsigned frontEnds = 2,
+                                                      std::vector<unsigned> operators = {}) {
+    paxsim::ServerOptions options;
+    options.mode = mode;
+    options.net = net;
+    options.operators = std::move(operators);
+    paxsim::DataConfig data;
+    data.spikeRate = 0;
+    data.digitalRate = 0;
+    auto server =
+        std::make_unique<paxsim::Server>(paxsim::ModelConfig::Default(frontEnds), data, options);
+    server->Start();
+    return server;
+}
+
+// Entries of a /proc/self directory: "task" counts threads, "fd" open descriptors.
+inline int CountEntries(const char* name) {
+    DIR* directory = opendir((std::string("/proc/self/") + name).c_str());
+    if (directory == nullptr) {
+        return -1;
+    }
+    int count = 0;
+    while (const dirent* entry = readdir(directory)) {
+        if (entry->d_name[0] != '.') {
+            ++count;
+        }
+    }
+    closedir(directory);
+    return count - (std::string(name) == "fd" ? 1 : 0); // the directory's own descriptor
+}
+
+} // namespace links_test

@@ -1,0 +1,218 @@
+// The datagram link against the emulated processor over loopback: open and handshake,
+// time, versions, errors, restart, failed opens and repeated opens.
+#include "LinkTestEnv.h"
+
+#include "cache/KestCache.h"
+#include "client/KestClient.h"
+#include "lib/kestlib.h"
+#include "network/ClientFamily.h"
+#include "network/OperNetwork/OperNetwork.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+double SecondsSince(Clock::time_point begin) {
+    return std::chrono::duration<double>(Clock::now() - begin).count();
+}
+
+// Polls `done` every millisecond for at most `limit`.
+template <typename Done> bool WaitFor(Done done, std::chrono::milliseconds limit = 2000ms) {
+    const auto end = Clock::now() + limit;
+    while (!done()) {
+        if (Clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+class UdpLinkTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        LINKS_REQUIRE_LOOPBACK();
+        net_ = links_test::UseLoopbackNet(1);
+    }
+    void TearDown() override { kl_close(); }
+    void StartProcessor(unsigned frontEnds = 2) {
+        server_ = links_test::StartProcessor(net_, paxsim::TransportMode::Udp, frontEnds);
+    }
+    paxsim::NetConfig net_;
+    std::unique_ptr<paxsim::Server> server_;
+};
+
+struct CallbackCount {
+    std::atomic<int> calls{0};
+    std::atomic<std::uint32_t> lastCode{0};
+};
+
+void CountMessage(void* user, const KestErrorMessage_t* message) {
+    auto* count = static_cast<CallbackCount*>(user);
+    count->lastCode.store(message->code);
+    count->calls.fetch_add(1);
+}
+
+} // namespace
+
+TEST_F(UdpLinkTest, OpenLearnsTheProcessorAndTimeAdvances) {
+    StartProcessor();
+    ASSERT_EQ(kl_open_udp(), KL_SUCCESS);
+    ASSERT_NE(gKestCache, nullptr);
+    EXPECT_TRUE(gKestCache->IsInit());
+    EXPECT_EQ(Network::OperNetwork::gCurrentNetwork.load(), 2);
+    EXPECT_EQ(Network::OperNetwork::gNetworkState.load(), 1);
+
+    const std::uint32_t first = kl_time();
+    EXPECT_NE(first, 0u);
+    std::this_thread::sleep_for(100ms);
+    const std::int32_t advanced = std::int32_t(kl_time() - first);
+    EXPECT_GT(advanced, 1500) << "100 ms is 3000 ticks at 30 kHz";
+    EXPECT_LT(advanced, 30000);
+
+    char text[64];
+    ASSERT_EQ(kl_paxexec_version(text, sizeof text), KL_SUCCESS);
+    EXPECT_EQ(std::string(text), "7.5.2");
+    ASSERT_EQ(kl_pax_serial(text, sizeof text), KL_SUCCESS);
+    EXPECT_EQ(std::string(text), "PX-EMU-000001");
+    char cut[5];
+    ASSERT_EQ(kl_pax_serial(cut, sizeof cut), KL_SUCCESS);
+    EXPECT_EQ(std::string(cut), "PX-E");
+    ASSERT_EQ(kl_fe_version(text, sizeof text, 0), KL_SUCCESS);
+    EXPECT_EQ(std::string(text).substr(0, 6), "SF3217") << text;
+    ASSERT_EQ(kl_fe_version(text, sizeof text, 32), KL_SUCCESS);
+    EXPECT_EQ(std::string(text).substr(0, 6), "RF3200") << text;
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(kl_fe_version(text, sizeof text, 400), KL_ERR_UNKNOWN);
+    EXPECT_EQ(kl_fe_version(text, sizeof text, -3), KL_ERR_UNKNOWN);
+    const std::string complaints = testing::internal::GetCapturedStderr();
+    EXPECT_NE(complaints.find("unable to locate module descriptor for elec 400\n"),
+              std::string::npos);
+    EXPECT_NE(complaints.find("unable to locate module descriptor for elec -3\n"),
+              std::string::npos);
+    EXPECT_EQ(kl_pax_serial(nullptr, 10), KL_ERR_INVALID_PARAMETER);
+    EXPECT_EQ(kl_fe_version(text, 0, 0), KL_ERR_INVALID_PARAMETER);
+
+    EXPECT_EQ(kl_close(), KL_SUCCESS);
+    EXPECT_EQ(gKestCache, nullptr);
+    EXPECT_EQ(gKestClient, nullptr);
+    EXPECT_EQ(kl_time(), 0u);
+    EXPECT_EQ(kl_close(), KL_ERR_UNKNOWN);
+}
+
+TEST_F(UdpLinkTest, ExplicitAddressAndOpenWhileOpen) {
+    StartProcessor();
+    ASSERT_EQ(kl_open_udp_addr((net_.wiredNet + ".1").c_str()), KL_SUCCESS);
+    EXPECT_TRUE(gKestCache->IsInit());
+    // An open while a connection exists closes it and fails.
+    EXPECT_EQ(kl_open_udp(), KL_ERR_UNKNOWN);
+    EXPECT_EQ(gKestClient, nullptr);
+    EXPECT_EQ(Network::OperNetwork::gCurrentNetwork.load(), 0);
+    EXPECT_EQ(kl_open_udp_addr(""), KL_SUCCESS) << "empty means the broadcast address";
+    EXPECT_EQ(kl_close(), KL_SUCCESS);
+    EXPECT_EQ(kl_open_udp_addr("not-an-address"), KL_ERR_UNKNOWN);
+    EXPECT_EQ(gKestClient, nullptr);
+}
+
+TEST_F(UdpLinkTest, OpenAgainstNothingFailsFastAndLeavesNothing) {
+    const int threads = links_test::CountEntries("task");
+    const int descriptors = links_test::CountEntries("fd");
+    const auto begin = Clock::now();
+    EXPECT_EQ(kl_open_udp(), KL_ERR_UNKNOWN);
+    const double seconds = SecondsSince(begin);
+    EXPECT_LT(seconds, 2.5);
+    EXPECT_EQ(gKestCache, nullptr);
+    EXPECT_EQ(gKestClient, nullptr);
+    EXPECT_EQ(Network::OperNetwork::CurrentNetwork(), nullptr);
+    EXPECT_EQ(Network::OperNetwork::gConfigBuffer.PublishedHead(), 0u) << "rings zeroed";
+    EXPECT_EQ(links_test::CountEntries("task"), threads);
+    EXPECT_EQ(links_test::CountEntries("fd"), descriptors);
+}
+
+TEST_F(UdpLinkTest, ReopeningFiftyTimesLeaksNothing) {
+    StartProcessor();
+    ASSERT_EQ(kl_open_udp(), KL_SUCCESS);
+    ASSERT_EQ(kl_close(), KL_SUCCESS);
+    const int threads = links_test::CountEntries("task");
+    const int descriptors = links_test::CountEntries("fd");
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_EQ(kl_open_udp(), KL_SUCCESS) << "open " << i;
+        ASSERT_EQ(kl_close(), KL_SUCCESS) << "close " << i;
+    }
+    EXPECT_EQ(links_test::CountEntries("task"), threads);
+    EXPECT_EQ(links_test::CountEntries("fd"), descriptors);
+}
+
+TEST_F(UdpLinkTest, ProcessorErrorsReachTheQueueAndTheCallbacks) {
+    StartProcessor();
+    ASSERT_EQ(kl_open_udp(), KL_SUCCESS);
+    CallbackCount count;
+    EXPECT_EQ(kl_error_register_callback(CountMessage, &count), KL_SUCCESS);
+    EXPECT_EQ(kl_error_register_callback(CountMessage, &count), KL_SUCCESS);
+    EXPECT_EQ(kl_error_register_callback(nullptr, &count), KL_ERR_INVALID_PARAMETER);
+
+    server_->InjectError(6, 11, "first error");
+    ASSERT_TRUE(WaitFor([] { return kl_error_check() == 1; }));
+    server_->InjectError(4, 12, "then a warning");
+    server_->InjectError(6, 11, "first error"); // the same message again is not queued twice
+    ASSERT_TRUE(WaitFor([&] { return count.calls.load() == 3; }));
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(count.calls.load(), 3) << "one call per message, however often registered";
+    EXPECT_EQ(kl_error_check(), 2);
+
+    EXPECT_EQ(kl_error_pop(nullptr), KL_ERR_INVALID_PARAMETER);
+    EXPECT_EQ(kl_error_check(), 2);
+    KestErrorMessage_t* message = nullptr;
+    ASSERT_EQ(kl_error_pop(&message), KL_SUCCESS);
+    ASSERT_NE(message, nullptr);
+    EXPECT_EQ(std::string(message->text), "then a warning") << "newest first";
+    EXPECT_EQ(kl_error_requires_error(message), 0);
+    kl_error_free_message(message);
+    ASSERT_EQ(kl_error_pop(&message), KL_SUCCESS);
+    ASSERT_NE(message, nullptr);
+    EXPECT_EQ(std::string(message->text), "first error");
+    EXPECT_EQ(message->code, 11u);
+    EXPECT_EQ(kl_error_requires_error(message), 1);
+    kl_error_free_message(message);
+    ASSERT_EQ(kl_error_pop(&message), KL_SUCCESS);
+    EXPECT_EQ(message, nullptr);
+
+    EXPECT_EQ(kl_error_unregister_callback(CountMessage, &count), KL_SUCCESS);
+    server_->InjectError(4, 13, "after unregistering");
+    ASSERT_TRUE(WaitFor([] { return kl_error_check() == 1; }));
+    EXPECT_EQ(count.calls.load(), 3);
+}
+
+TEST_F(UdpLinkTest, RestartClosesTheConnectionAndTheNextOpenReconnects) {
+    StartProcessor();
+    ASSERT_EQ(kl_open_udp(), KL_SUCCESS);
+    const auto begin = Clock::now();
+    EXPECT_EQ(kl_processor_restart_software(), KL_SUCCESS);
+    EXPECT_LT(SecondsSince(begin), 1.5);
+    EXPECT_EQ(gKestClient, nullptr);
+    EXPECT_TRUE(WaitFor([&] { return server_->Stats().restarts == 1; }));
+    // The emulated processor stays silent for a second while it restarts.
+    std::this_thread::sleep_for(1200ms);
+    EXPECT_EQ(kl_open_udp(), KL_SUCCESS);
+}
+
+TEST_F(UdpLinkTest, HandshakeWithoutALinkThreadGivesUpWithoutRequests) {
+    using namespace Network::OperNetwork;
+    NetworkShutdown();
+    gNetworkState.store(0);
+    const auto begin = Clock::now();
+    EXPECT_FALSE(InitKestCache());
+    const double seconds = SecondsSince(begin);
+    EXPECT_GE(seconds, 0.9);
+    EXPECT_LT(seconds, 1.6);
+    EXPECT_EQ(gConfigBuffer.PublishedHead(), 0u);
+}
