@@ -239,21 +239,32 @@ void Server::SendUdp(const sockaddr_in& to, const Outbox& box, bool lossy) {
         return;
     }
     std::uint64_t sent = 0, dropped = 0, bytes = 0;
-    ForEachDatagram(box.Bytes().data(), box.Bytes().size(), kDatagramLimit,
-                    [&](const std::uint8_t* data, std::size_t size) {
-                        if (lossy && DropNext()) {
-                            ++dropped;
-                            return;
-                        }
-                        ssize_t n = ::sendto(udp_.front().Get(), data, size, 0,
-                                             reinterpret_cast<const sockaddr*>(&to), sizeof to);
-                        if (n == ssize_t(size)) {
-                            ++sent;
-                            bytes += size;
-                        } else {
-                            ++dropped;
-                        }
-                    });
+    ForEachDatagram(
+        box.Bytes().data(), box.Bytes().size(), kDatagramLimit,
+        [&](const std::uint8_t* data, std::size_t size) {
+            if (lossy && DropNext()) {
+                ++dropped;
+                return;
+            }
+            int fd = udp_.front().Get();
+            ssize_t n =
+                ::sendto(fd, data, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+            // Answers and echoes must not be lost to a full send buffer: wait
+            // for room a few times before giving up. Data is never held up.
+            for (int retry = 0;
+                 !lossy && n < 0 && retry < 5 && (errno == EAGAIN || errno == EWOULDBLOCK);
+                 ++retry) {
+                pollfd p{fd, POLLOUT, 0};
+                ::poll(&p, 1, 10);
+                n = ::sendto(fd, data, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+            }
+            if (n == ssize_t(size)) {
+                ++sent;
+                bytes += size;
+            } else {
+                ++dropped;
+            }
+        });
     std::lock_guard<std::mutex> lock(statsMutex_);
     stats_.datagramsSent += sent;
     stats_.datagramsDropped += dropped;

@@ -211,4 +211,51 @@ TEST_F(CacheConformance, DataLandsInTheRingsWithTheDocumentedValues) {
     }
 }
 
+TEST_F(CacheConformance, StimulationSequenceComesBackAsStimSegments) {
+    // Enable stimulation, then load a sequence for electrode 7 the way the configuration
+    // sender lays it out: size n + 7, word counts at bytes 16 and 18, words from byte 28.
+    int module = -1, index = -1;
+    ASSERT_NE(cache.GetGlobalStimEnable(&module, &index), nullptr);
+    std::uint8_t enable[8] = {1, kKestBoolType, 0, 0, 1, 0, 0, 0};
+    std::uint8_t set[20];
+    KestBuildConfigPacket(set, sizeof set, 1, 0, std::uint16_t(index), enable, 8, 1);
+    Outbox out;
+    model.HandlePacket(set, sizeof set, 40000, out);
+    Feed(cache, out);
+    auto address = cache.GetStimAddr().at(7);
+    const std::uint32_t words[] = {(2u << 28) | (600u << 12) | 2, (3u << 16) | 0x2000 | 4};
+    std::vector<std::uint8_t> packet(28 + 4 * 2, 0);
+    packet[0] = std::uint8_t(packet.size() / 4);
+    packet[8] = 1;
+    packet[9] = std::uint8_t(address.first);
+    kest::store_le(&packet[10], std::uint16_t(address.second));
+    kest::store_le<std::uint16_t>(&packet[16], 4);
+    kest::store_le<std::uint16_t>(&packet[18], 4);
+    std::memcpy(&packet[28], words, sizeof words);
+    out.Clear();
+    model.HandlePacket(packet.data(), packet.size(), 40000, out);
+    model.Poll(41000, out);
+    Feed(cache, out);
+    std::vector<KestSegmentBlock> blocks = cache.GetStimDataByElec({7});
+    ASSERT_EQ(blocks.size(), 1u);
+    ASSERT_EQ(blocks[0].records.size(), 2u) << "two cycles";
+    EXPECT_EQ(blocks[0].records[1].header.timestamp, 40600u);
+    EXPECT_EQ(blocks[0].records[0].waveform[2], -4);
+    EXPECT_EQ(blocks[0].records[0].waveform[3], 0);
+}
+
+TEST_F(CacheConformance, UnannouncedModuleMeansConfigurationChanged) {
+    DataGenerator generator(model, DataConfig{});
+    generator.Restart(30000);
+    Outbox out;
+    generator.Generate(30000, 30030, out);
+    Feed(cache, out);
+    ASSERT_EQ(cache.GetStatus(), 0);
+    EXPECT_EQ(model.AddFrontEnd(FrontEndKind::Recording), 9);
+    out.Clear();
+    generator.Generate(30030, 30060, out);
+    Feed(cache, out);
+    EXPECT_EQ(cache.GetStatus(), 4);
+}
+
 } // namespace
