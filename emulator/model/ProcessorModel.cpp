@@ -4,6 +4,7 @@
 #include "emulator/model/TrialStatus.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -121,16 +122,61 @@ void ProcessorModel::ApplySet(std::uint8_t module, std::uint16_t index, const st
         return;
     }
     Record& stored = m->records[index];
+    if (Refuses(*m, index, record, length)) {
+        // The stored record goes back unchanged, so a confirmed write sees it was not taken.
+        ++counters_.refused;
+        if (echoMode_ != EchoMode::Drop) {
+            Send(module, index, now, out);
+        }
+        return;
+    }
     Record incoming(record, record + length);
     if (incoming.size() >= 2 && incoming[1] == 0 && stored.size() >= 2) {
         // Sets that carry a zero head (stimulation sequences) keep the property's own.
         incoming[0] = stored[0];
         incoming[1] = stored[1];
     }
+    if (stored.size() >= sizeof(KestComboBox) && stored[1] == kKestComboBoxType &&
+        incoming.size() >= 12) {
+        // A combo box keeps its own items whatever the set says about them.
+        std::memcpy(&incoming[8], &stored[8], 4);
+    }
     stored = std::move(incoming);
     if (Act(*m, index, now, out)) {
         Echo(module, index, now, out);
     }
+}
+
+bool ProcessorModel::Refuses(const ModuleModel& m, std::uint16_t index, const std::uint8_t* record,
+                             std::size_t length) const {
+    const Record& stored = m.records[index];
+    const std::uint8_t type = stored.size() >= 2 ? stored[1] : 0;
+    // Descriptors and channel records describe the processor; they cannot be written.
+    switch (type) {
+    case kKestBlockDescType:
+    case kKestPropertyDescType:
+    case kKestModuleDescType:
+    case kKestProcessorDescType:
+    case kKestOutputStreamDescType:
+        return true;
+    default:
+        break;
+    }
+    auto inBlock = [&](const char* name) {
+        auto it = m.blocks.find(name);
+        return it != m.blocks.end() && index >= it->second.first &&
+               index < it->second.first + it->second.count;
+    };
+    if (inBlock("Physical Channels") || (inBlock("Stream Channels") && type != kKestBoolType)) {
+        return true;
+    }
+    // A combo box takes only a selection among its items.
+    if (type == kKestComboBoxType && stored.size() >= sizeof(KestComboBox) && length >= 6) {
+        const KestComboBox& box = View<KestComboBox>(stored);
+        std::uint16_t selection = kest::load_le<std::uint16_t>(record + 4);
+        return selection >= box.itemCount;
+    }
+    return false;
 }
 
 void ProcessorModel::Echo(std::uint8_t module, std::uint16_t index, std::uint32_t now,
@@ -233,7 +279,9 @@ bool ProcessorModel::Act(ModuleModel& m, std::uint16_t index, std::uint32_t now,
     } else if (NameIs(m, "Implant Status", index) || NameIs(m, "Implant Command Response", index)) {
         // A read request: answer with 32 words of data.
         Record answer = EmptyRecord(kKestImplantStatusType, 16 + 64);
-        std::memcpy(&answer[8], stored.size() >= 14 ? &stored[8] : &answer[8], 6);
+        if (stored.size() >= 14) {
+            std::memcpy(&answer[8], &stored[8], 6);
+        }
         kest::store_le<std::uint16_t>(&answer[4], 32);
         kest::store_le<std::uint16_t>(&answer[6], 32);
         bool status = NameIs(m, "Implant Status", index);
@@ -274,8 +322,7 @@ bool ProcessorModel::Act(ModuleModel& m, std::uint16_t index, std::uint32_t now,
                 Send(m.id, calib, now, out);
                 return false;
             }
-        } else if (index > calib && index <= calib + 5 && index == calib + 5 &&
-                   stored.size() >= 20) {
+        } else if (index == calib + 5 && stored.size() >= 20) {
             // The last block of a loaded table: its heading word becomes the status.
             Echo(m.id, index, now, out);
             Record& status = m.records[calib];
@@ -393,10 +440,15 @@ void ProcessorModel::EmitStimSegment(const StimPlay& play, std::uint32_t time, O
     int step = 1;
     if (m->Has("Stim Resolution")) {
         const Record& box = m->Value("Stim Resolution");
-        const KestComboBox& combo = View<KestComboBox>(box);
-        if (combo.selection < combo.itemCount) {
-            const Record& item = m->records[combo.firstItem + combo.selection];
-            step = std::atoi(View<KestComboBoxItem>(item).text);
+        if (box.size() >= sizeof(KestComboBox)) {
+            const KestComboBox& combo = View<KestComboBox>(box);
+            std::size_t item = std::size_t(combo.firstItem) + combo.selection;
+            if (combo.selection < combo.itemCount && item < m->records.size() &&
+                m->records[item].size() >= sizeof(KestComboBoxItem)) {
+                const KestComboBoxItem& text = View<KestComboBoxItem>(m->records[item]);
+                std::string digits(text.text, KestTextLength(text.text, sizeof text.text));
+                step = std::atoi(digits.c_str());
+            }
         }
     }
     KestSegmentDataPacketFixed packet{};

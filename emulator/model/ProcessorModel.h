@@ -2,10 +2,12 @@
 //
 // Requests are answered from the stored records; every property set is stored and echoed
 // with the stored record (stamped with the current processor time), unless an echo knob
-// says otherwise. Sets to a few properties also act: stimulation sequences are played as
-// stimulation segment packets, the digital output command is applied, impedance cycles
-// and transceiver requests are answered, and the restart trigger restarts the processor.
-// Not thread-safe: one owner (the server thread) calls it, others go through the server.
+// says otherwise. Sets to descriptors and channel records, and combo-box selections
+// outside the items, are refused: the unchanged record goes back. Sets to a few properties also
+// act: stimulation sequences are played as stimulation segment packets, the digital output command
+// is applied, impedance cycles and transceiver requests are answered, and the restart trigger
+// restarts the processor. Not thread-safe: one owner (the server thread) calls it, others go
+// through the server.
 #pragma once
 
 #include "emulator/model/ModelConfig.h"
@@ -31,6 +33,7 @@ struct ModelCounters {
     std::uint64_t sets = 0;
     std::uint64_t echoes = 0;
     std::uint64_t ignored = 0; // unknown modules, indices or targets
+    std::uint64_t refused = 0; // sets to descriptors, combo selections outside the items
     std::uint64_t stimSegments = 0;
 };
 
@@ -97,6 +100,8 @@ class ProcessorModel {
                        std::uint32_t now, Outbox& out);
     void ApplySet(std::uint8_t module, std::uint16_t index, const std::uint8_t* record,
                   std::size_t length, std::uint32_t now, Outbox& out);
+    bool Refuses(const ModuleModel& module, std::uint16_t index, const std::uint8_t* record,
+                 std::size_t length) const;
     void Echo(std::uint8_t module, std::uint16_t index, std::uint32_t now, Outbox& out);
     void Send(std::uint8_t module, std::uint16_t index, std::uint32_t now, Outbox& out);
     // Behaviour after a set has been stored; returns false when the set must not be echoed

@@ -422,6 +422,44 @@ TEST_F(ModelTest, SetIsStoredAndEchoedByteForByte) {
     EXPECT_EQ(again.modules[0].Record(index)->at(4), 1) << "stored";
 }
 
+TEST_F(ModelTest, DescriptorsAndBadSelectionsAreRefusedWithTheStoredRecord) {
+    // A block descriptor overwritten by a short record would break every later lookup.
+    std::vector<std::uint8_t> echo = Set(model, 1, 1, BoolSet(true));
+    ModelDecoder refused;
+    refused.Feed(echo);
+    ASSERT_NE(refused.modules[1].Record(1), nullptr);
+    EXPECT_EQ(*refused.modules[1].Record(1), *decoder.modules[1].Record(1));
+    const KestBlockDesc* phys = decoder.modules[1].BlockByKind(kKestPhysicalChannelBlock);
+    EXPECT_EQ(Set(model, 1, phys->first, BoolSet(true)).size(),
+              KestConfigPacketBytes(decoder.modules[1].Record(phys->first)->size()));
+    EXPECT_EQ(model.Counters().refused, 2u);
+
+    DecodedModule& hw = decoder.modules[1];
+    std::uint16_t res = std::uint16_t(hw.NameIndex("Stim Resolution"));
+    std::vector<std::uint8_t> box = *hw.Record(res);
+    box[4] = 5; // one past the last of five items
+    echo = Set(model, 1, res, box);
+    ASSERT_EQ(echo.size(), 152u);
+    EXPECT_EQ(echo[16], 0) << "selection unchanged";
+    box[4] = 4;
+    box[8] = 0x77; // a client cannot move the items
+    echo = Set(model, 1, res, box);
+    EXPECT_EQ(echo[16], 4);
+    EXPECT_EQ(kest::load_le<std::uint16_t>(&echo[20]),
+              kest::load_le<std::uint16_t>(&hw.Record(res)->at(8)));
+    EXPECT_EQ(model.Counters().refused, 3u);
+
+    // Writable records next to them still take sets: a stream's enable switch.
+    const auto* raw = reinterpret_cast<const KestOutputStreamDesc*>(
+        hw.Record(std::uint16_t(hw.BlockByKind(kKestOutputStreamBlock)->first))->data());
+    const auto* first = reinterpret_cast<const KestStreamChannelRecord*>(
+        hw.Record(raw->firstChannelRecord)->data());
+    echo = Set(model, 1, first->enableIndex, BoolSet(false));
+    ASSERT_EQ(echo.size(), 20u);
+    EXPECT_EQ(echo[16], 0);
+    EXPECT_EQ(model.Counters().refused, 3u);
+}
+
 TEST_F(ModelTest, EchoKnobsDropAlterAndDelay) {
     std::uint16_t index = std::uint16_t(decoder.modules[0].NameIndex("F1 LED"));
     model.SetEchoMode(paxsim::EchoMode::Drop);
