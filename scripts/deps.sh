@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format libgtest-dev libgmock-dev
-          libbenchmark-dev iproute2 util-linux python3)
+          libbenchmark-dev iproute2 util-linux python3 octave liboctave-dev)
 packages+=("$@")
 
 missing=()

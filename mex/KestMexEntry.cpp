@@ -1,0 +1,143 @@
+#include "mex/KestMexEntry.h"
+
+#include "mex/KestMexFcn/CommandTable.h"
+#include "mex/KestMexFcn/KestMexFcn.h"
+#include "mex/KestMexFcn/MexError.h"
+#include "mex/KestMexFcn/MxIo.h"
+#include "mex/KestMexFcn/StartUpOptions.h"
+
+#include "cache/KestCache.h"
+#include "client/KestClient.h"
+#include "lib/kestlib.h"
+#include "network/OperNetwork/OperNetwork.h"
+
+#include <string>
+
+using namespace KestMexFcn;
+
+namespace KestMex {
+
+namespace {
+
+constexpr std::size_t kCommandSize = 32;
+
+// Only double, text and struct inputs reach the commands.
+void CheckInputTypes(int nrhs, const mxArray* prhs[]) {
+    for (int i = 0; i < nrhs; ++i) {
+        const mxArray* input = prhs[i];
+        const bool numeric = Host([&] { return mxIsNumeric(input); });
+        if (numeric) {
+            if (!Host([&] { return mxIsDouble(input); })) {
+                throw MexError("all numeric inputs must be doubles");
+            }
+            continue;
+        }
+        if (Host([&] { return mxIsLogical(input); })) {
+            throw MexError("convert logical inputs to double");
+        }
+        if (!IsText(input) && !Host([&] { return mxIsStruct(input); })) {
+            throw MexError("kestmex inputs must be of types char, double, or struct");
+        }
+    }
+}
+
+bool CacheIsInit() {
+    return gKestCache != nullptr && gKestCache->IsInit();
+}
+
+// Opens the connection with the options of this call. Its command is not run.
+void Open(mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    auto options = std::make_unique<StartUpOptions>(StartUpOptions::Parse(nrhs, prhs));
+    gStartUpOptions = std::move(options);
+
+    // Set before the open, so that no path can leave a link running without it.
+    Host([] { return mexAtExit(StopNetwork); });
+
+    const char* address =
+        gStartUpOptions->address.empty() ? nullptr : gStartUpOptions->address.c_str();
+    const int32_t status =
+        gStartUpOptions->useUDP ? kl_open_udp_addr(address) : kl_open_tcp_addr(address);
+    if (status != KL_SUCCESS) {
+        Warn("unable to connect to processor");
+        plhs[0] = MakeLogical(false);
+        return;
+    }
+    plhs[0] = MakeLogical(CacheIsInit());
+}
+
+// The cache's health as an error; returns when it is ready.
+void CheckStatus() {
+    switch (gKestCache != nullptr ? gKestCache->GetStatus() : 1) {
+    case 0:
+        return;
+    case 1:
+        throw MexError("could not find PAX");
+    case 2:
+        throw MexError("did not receive all PAX modules");
+    case 3:
+        throw MexError("did not recieve all PAX properties");
+    case 4:
+        Network::OperNetwork::NetworkShutdown();
+        throw MexError("PAX configuration changed.  Please restart kestmex.");
+    default:
+        throw MexError("unknown error occured");
+    }
+}
+
+} // namespace
+
+void Entry(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    CheckInputTypes(nrhs, prhs);
+
+    std::string command;
+    if (nrhs > 0) {
+        std::optional<std::string> text = ReadText(prhs[0], kCommandSize);
+        if (!text) {
+            throw MexError("usage: kestmex(<command>, <args>)");
+        }
+        command = std::move(*text);
+    }
+
+    if (command == "processor-status") {
+        ProcessorStatus(nlhs, plhs, nrhs, prhs);
+        return;
+    }
+    if (command == "processor") {
+        Processor(nlhs, plhs, nrhs, prhs);
+        return;
+    }
+    if (command == "help") {
+        Help(nlhs, plhs, nrhs, prhs);
+        return;
+    }
+
+    if (gKestClient == nullptr) {
+        Open(plhs, nrhs, prhs);
+        return;
+    }
+
+    if (command == "close") {
+        kl_close();
+        return;
+    }
+    CheckStatus();
+    CheckErrors();
+    if (Handler handler = FindCommand(command.c_str())) {
+        handler(nlhs, plhs, nrhs, prhs);
+        return;
+    }
+    if (!command.empty()) {
+        throw MexError(Format("kestmex command string '%s' not recognized", command.c_str()));
+    }
+    plhs[0] = MakeLogical(CacheIsInit());
+}
+
+void StopNetwork() {
+    try {
+        Network::OperNetwork::NetworkShutdown();
+    } catch (...) {
+        // The host is unloading the module: there is nobody left to tell.
+    }
+}
+
+} // namespace KestMex

@@ -1,0 +1,97 @@
+#!/usr/bin/env python3
+"""Runs one Octave script against an emulated processor on loopback.
+
+Starts paxsim on the test's own port base with a control channel, waits until it answers,
+runs the script in octave-cli with the kestmex module and the test helpers on the path, and
+stops paxsim again. The test passes when Octave exits with status 0 (and, with --quiet-exit,
+writes nothing to standard error). Refuses to run unless both networks are loopback.
+"""
+import argparse
+import os
+import socket
+import subprocess
+import sys
+import time
+
+
+def loopback_env():
+    env = dict(os.environ)
+    env.setdefault("KEST_WIRED_NET", "127.0.42")
+    env.setdefault("KEST_WIRELESS_NET", "127.0.43")
+    for name in ("KEST_WIRED_NET", "KEST_WIRELESS_NET"):
+        if not env[name].startswith("127."):
+            sys.exit(f"refusing to run: {name}={env[name]} is not a loopback network")
+    return env
+
+
+def wait_for_control(port, deadline):
+    while time.monotonic() < deadline:
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=0.5) as s:
+                s.sendall(b"time\n")
+                if s.recv(256).startswith(b"ok"):
+                    return True
+        except OSError:
+            time.sleep(0.05)
+    return False
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--octave", required=True)
+    parser.add_argument("--paxsim", required=True)
+    parser.add_argument("--mex-dir", required=True)
+    parser.add_argument("--port-base", type=int, required=True)
+    parser.add_argument("--script", required=True)
+    parser.add_argument("--quiet-exit", action="store_true",
+                        help="fail when Octave writes anything to standard error")
+    parser.add_argument("--timeout", type=float, default=240)
+    parser.add_argument("paxsim_args", nargs="*")
+    args = parser.parse_args()
+
+    env = loopback_env()
+    env["KEST_PORT_BASE"] = str(args.port_base)
+    control_port = args.port_base + 10
+    env["KEST_TEST_CONTROL_PORT"] = str(control_port)
+    env["KEST_TEST_PORT_BASE"] = str(args.port_base)
+    env["KEST_TEST_PYTHON"] = sys.executable
+    here = os.path.dirname(os.path.abspath(__file__))
+
+    paxsim = subprocess.Popen(
+        [args.paxsim, "--mode", "both", "--quiet", "--wired-net", env["KEST_WIRED_NET"],
+         "--wireless-net", env["KEST_WIRELESS_NET"], "--port-base", str(args.port_base),
+         "--control-port", str(control_port)] + args.paxsim_args,
+        env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    try:
+        if not wait_for_control(control_port, time.monotonic() + 10):
+            paxsim.kill()
+            sys.exit("paxsim did not come up:\n" + paxsim.communicate()[1])
+        code = (f"addpath('{args.mex_dir}'); addpath('{here}'); "
+                f"run('{os.path.abspath(args.script)}');")
+        try:
+            octave = subprocess.run(
+                [args.octave, "--norc", "--no-history", "--quiet", "--eval", code],
+                env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                timeout=args.timeout)
+        except subprocess.TimeoutExpired as expired:
+            print(expired.stdout or "")
+            print(expired.stderr or "", file=sys.stderr)
+            sys.exit(f"octave did not finish within {args.timeout} s")
+        sys.stdout.write(octave.stdout)
+        sys.stderr.write(octave.stderr)
+        if octave.returncode != 0:
+            sys.exit(f"octave exited with status {octave.returncode}")
+        if args.quiet_exit and octave.stderr.strip():
+            sys.exit("octave wrote to standard error")
+    finally:
+        if paxsim.poll() is None:
+            paxsim.terminate()
+            try:
+                paxsim.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                paxsim.kill()
+                paxsim.wait()
+
+
+if __name__ == "__main__":
+    main()
