@@ -106,8 +106,10 @@ TEST(ConfigPacket, RefusesWhatDoesNotFit) {
     EXPECT_EQ(KestBuildConfigPacket(small.data(), small.size(), 1, 0, 0, &value, sizeof value, 1),
               0u);
     std::vector<std::uint8_t> big(2048);
-    EXPECT_EQ(KestBuildConfigPacket(big.data(), big.size(), 1, 0, 0, big.data(), 1009, 1), 0u);
-    EXPECT_EQ(KestBuildConfigPacket(big.data(), big.size(), 1, 0, 0, big.data(), 1008, 1), 1020u);
+    std::vector<std::uint8_t> record(1009, 7);
+    EXPECT_EQ(KestBuildConfigPacket(big.data(), big.size(), 1, 0, 0, record.data(), 1009, 1), 0u);
+    EXPECT_EQ(KestBuildConfigPacket(big.data(), big.size(), 1, 0, 0, record.data(), 1008, 1),
+              1020u);
     EXPECT_EQ(KestBuildConfigPacket(big.data(), big.size(), 1, 0, 0, nullptr, 4, 1), 0u);
 }
 
