@@ -660,4 +660,48 @@ TEST(ModelConfigTest, SixteenFrontEndsAndLimits) {
     EXPECT_THROW(paxsim::ParseKind("fancy"), std::invalid_argument);
 }
 
+TEST(ModelRobustnessTest, ArbitraryClientPacketsNeverBreakTheModel) {
+    // Sets of random bytes to every kind of property, short records and stray requests:
+    // afterwards the model must still answer the start-up completely and stream stim.
+    ProcessorModel model(ModelConfig::Default(4));
+    ModelDecoder before;
+    Handshake(model, before);
+    std::uint32_t state = 12345;
+    auto next = [&] {
+        state = state * 1664525u + 1013904223u;
+        return state >> 8;
+    };
+    std::vector<std::uint8_t> packet(kKestMaxPacketSize);
+    Outbox out;
+    for (int i = 0; i < 20000; ++i) {
+        std::size_t bytes = 12 + 4 * (next() % 64);
+        for (std::size_t b = 0; b < bytes; ++b) {
+            packet[b] = std::uint8_t(next());
+        }
+        packet[0] = std::uint8_t(bytes / 4);
+        packet[3] = next() % 8 == 0 ? 1 : 0;
+        packet[8] = next() % 4 == 0 ? 255 : 1;
+        std::vector<std::uint8_t> ids;
+        for (const auto& entry : before.modules) {
+            ids.push_back(entry.first);
+        }
+        std::uint8_t module = ids[next() % ids.size()];
+        packet[9] = module;
+        std::uint16_t count = before.modules[module].Desc()->propertyCount;
+        kest::store_le<std::uint16_t>(&packet[10], std::uint16_t(next() % (count + 2)));
+        out.Clear();
+        model.HandlePacket(packet.data(), bytes, std::uint32_t(i), out);
+        model.Poll(std::uint32_t(i), out);
+        ModelDecoder answers;
+        ASSERT_GE(answers.Feed(out.Bytes()), 0) << "answers are whole packets";
+    }
+    ModelDecoder after;
+    Handshake(model, after);
+    EXPECT_EQ(after.modules.size(), before.modules.size());
+    for (const auto& [id, module] : before.modules) {
+        EXPECT_EQ(after.modules[id].records.size(), module.records.size()) << int(id);
+        EXPECT_EQ(*after.modules[id].Record(0), *module.Record(0)) << "descriptors unchanged";
+    }
+}
+
 } // namespace
