@@ -69,6 +69,12 @@ void OperatorModel::HandlePacket(const std::uint8_t* packet, std::size_t bytes, 
     const auto* config = reinterpret_cast<const KestConfigPacket*>(packet);
     std::size_t length = config->RecordLength();
     std::uint16_t index = config->propIndex;
+    if (length == 0 && config->targetProcId == kKestAllProcessors && index == 0) {
+        // "Send everything": the operator's state is its trial descriptor.
+        Settle(now);
+        Answer(kKestOperatorTrialPropIndex, trial_, now, out);
+        return;
+    }
     if (index == kKestOperatorTrialPropIndex) {
         if (length >= kKestTrialDescSize) {
             std::memcpy(trial_.data(), config->Record(), kKestTrialDescSize);

@@ -2,7 +2,8 @@
 // signal-selection descriptor per front end, answers their requests and takes their sets.
 // A requested trial change settles (start requested -> recording, …) once settleTicks
 // have passed since the set, so a client that asks again right away may still see the
-// request. Packets it sends carry processor id 150.
+// request. A request for everything (255, 0, 0) is answered with the trial descriptor.
+// Packets it sends carry processor id 150.
 #pragma once
 
 #include "emulator/model/ModelConfig.h"

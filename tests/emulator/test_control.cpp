@@ -171,6 +171,12 @@ TEST(OperatorModelTest, TrialSettlesAfterItsDelayAndSelectionsFollowFrontEnds) {
     EXPECT_EQ(out.Bytes()[8], kKestOperatorProcId);
     EXPECT_EQ(kest::load_le<std::uint16_t>(&out.Bytes()[10]), kKestOperatorTrialPropIndex);
 
+    KestBuildRequest(ask, sizeof ask, kKestAllProcessors, 0, 0);
+    out.Clear();
+    oper.HandlePacket(ask, sizeof ask, 10, out);
+    ASSERT_EQ(out.Bytes().size(), 888u) << "everything: the trial descriptor";
+    EXPECT_EQ(kest::load_le<std::uint16_t>(&out.Bytes()[10]), kKestOperatorTrialPropIndex);
+
     KestRecordingTrialDescriptor trial = oper.Trial();
     trial.SetStatus(kKestTrialStartRequested);
     std::vector<std::uint8_t> set(888);
