@@ -19,6 +19,7 @@
 #include <string>
 #include <sys/socket.h>
 #include <thread>
+#include <vector>
 
 using namespace paxsim;
 
@@ -91,5 +92,48 @@ void BM_RealTime16FrontEndsUdp(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_RealTime16FrontEndsUdp)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+void BM_RealTime16FrontEndsTcp(benchmark::State& state) {
+    const char* wired = std::getenv("KEST_WIRED_NET");
+    if (!wired || std::string(wired).rfind("127.", 0) != 0) {
+        state.SkipWithError("KEST_WIRED_NET must name a 127.x network (scripts/kest-env.sh)");
+        return;
+    }
+    ServerOptions options;
+    options.net = NetConfig::FromEnvironment();
+    options.net.portBase = static_cast<std::uint16_t>(options.net.portBase + 110);
+    options.mode = TransportMode::Tcp;
+    const double seconds = 3.0;
+    for (auto _ : state) {
+        Server server(ModelConfig::Default(16), DataConfig{}, options);
+        server.Start();
+        Fd client(::socket(AF_INET, SOCK_STREAM, 0));
+        sockaddr_in to = MakeAddress(options.net.wiredNet + ".1", options.net.DataPort());
+        if (::connect(client.Get(), reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+            state.SkipWithError("cannot connect to the data stream");
+            return;
+        }
+        std::uint64_t bytes = 0;
+        std::vector<std::uint8_t> buffer(1 << 20);
+        auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (std::chrono::steady_clock::now() < end) {
+            pollfd p{client.Get(), POLLIN, 0};
+            if (::poll(&p, 1, 10) <= 0) {
+                continue;
+            }
+            ssize_t got = ::recv(client.Get(), buffer.data(), buffer.size(), MSG_DONTWAIT);
+            if (got > 0) {
+                bytes += std::uint64_t(got);
+            }
+        }
+        server.Stop();
+        ServerStats s = server.Stats();
+        state.counters["packets_per_s"] = double(s.packetsSent) / s.wallSeconds;
+        state.counters["received_MB_per_s"] = double(bytes) / s.wallSeconds / 1e6;
+        state.counters["server_cpu_share"] = s.threadCpuSeconds / s.wallSeconds;
+        state.counters["max_lag_ms"] = double(s.maxLagTicks) / 30.0;
+    }
+}
+BENCHMARK(BM_RealTime16FrontEndsTcp)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 } // namespace
