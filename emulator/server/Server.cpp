@@ -183,8 +183,8 @@ bool Server::DropNext() {
 void Server::HandleFromClient(const std::uint8_t* packet, std::size_t bytes, std::uint32_t now,
                               int operatorHost, Outbox& reply) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (silent_) {
-        return;
+    if (silent_ && operatorHost < 0) {
+        return; // a silent processor answers nothing; operators are other hosts
     }
     if (operatorHost >= 0) {
         auto it = operators_.find(unsigned(operatorHost));
@@ -285,6 +285,7 @@ void Server::AcceptTcp() {
                 std::lock_guard<std::mutex> lock(mutex_);
                 refuse = silent_;
             }
+            refuse = refuse && listener.kind != Listener::Operator;
             if (listener.kind == Listener::Presence || refuse || !SetNonBlocking(fd)) {
                 continue; // the presence listener only shows that the processor is there
             }
@@ -405,7 +406,9 @@ void Server::DoRestart(std::uint32_t now) {
     // The processor software restarts: connections drop, the configuration returns to its
     // start, and the processor is silent for a while.
     restartRequested_ = false;
-    tcpClients_.clear();
+    tcpClients_.erase(std::remove_if(tcpClients_.begin(), tcpClients_.end(),
+                                     [](const auto& c) { return c->operatorHost < 0; }),
+                      tcpClients_.end());
     udpClients_.clear();
     model_.Reset();
     silent_ = true;

@@ -400,6 +400,17 @@ TEST_F(ServerTest, OperatorTrialStateMachine) {
     const auto* desc = sel.modules[0].Record(kKestOperatorSignalSelectionPropIndex + 1);
     ASSERT_NE(desc, nullptr);
     EXPECT_EQ(desc->at(6), 1) << "front end 1 sits in slot 1";
+
+    // A processor restart leaves the operator, another host, connected and answering.
+    server.RequestRestart();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(::send(oper.Get(), ask.data(), 12, 0), 12);
+    ModelDecoder again;
+    ReadStream(oper.Get(), again, 1000, pending, [&] { return again.configPackets > 0; });
+    ASSERT_NE(again.modules[0].Record(kKestOperatorTrialPropIndex), nullptr);
+    std::memcpy(&trial, again.modules[0].Record(kKestOperatorTrialPropIndex)->data(), sizeof trial);
+    EXPECT_EQ(trial.Status(), kKestTrialRecording);
+    EXPECT_EQ(server.Stats().restarts, 1u);
     server.Stop();
 }
 
