@@ -9,14 +9,12 @@
 // on BASE+1 and sends to BASE+2; TCP data BASE+1, configuration BASE+2; operators TCP BASE+2.
 #pragma once
 
-#include "network/NetworkExport.h"
-
 #include <cstdint>
 #include <string>
 
 namespace Network {
 
-struct KEST_NETWORK_API NetConfig {
+struct NetConfig {
     std::string wiredNet = "192.168.42";
     std::string wirelessNet = "192.168.43";
     std::uint16_t portBase = 2045;

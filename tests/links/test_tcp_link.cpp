@@ -198,3 +198,32 @@ TEST_F(TcpLinkTest, OperatorsNeedTheStreamLink) {
     EXPECT_EQ(kl_operator_lookup(&found, "150"), KL_ERR_OPERATOR_NOT_FOUND)
         << "no operator has announced itself on this link";
 }
+
+TEST_F(TcpLinkTest, DescriptorsForAnOperatorTravelOnItsOwnConnection) {
+    StartProcessor({150});
+    ASSERT_EQ(kl_open_tcp(), KL_SUCCESS);
+    int id = 0;
+    ASSERT_EQ(kl_operator_add(&id, "150", nullptr, nullptr), KL_SUCCESS);
+    ASSERT_TRUE(
+        WaitFor([&] { return gKestCache->GetTrialDescriptor(std::uint32_t(id)) != nullptr; }));
+    auto desc = gKestCache->GetTrialDescriptor(std::uint32_t(id));
+    EXPECT_EQ(desc->Status(), kKestTrialStopped);
+    desc->SetStatus(kKestTrialStartRequested);
+    ASSERT_TRUE(gKestClient->SendTrialDesc(std::uint32_t(id), desc.get()));
+    EXPECT_TRUE(WaitFor([&] { return server_->OperatorTrialStatus(150) == kKestTrialRecording; }));
+    // An operator that is not connected cannot be reached.
+    EXPECT_FALSE(gKestClient->SendTrialDesc(EndpointId(Wired(151).c_str()), desc.get()));
+}
+
+TEST_F(TcpLinkTest, AProcessorStreamThatClosesEndsTheLinkButNoCall) {
+    StartProcessor();
+    ASSERT_EQ(kl_open_tcp(), KL_SUCCESS);
+    server_->Stop();
+    ASSERT_TRUE(WaitFor([] { return Network::OperNetwork::gNetworkState.load() == 2; }));
+    EXPECT_EQ(CurrentTCPNetwork()->LinkState(), 3);
+    char text[32];
+    EXPECT_EQ(kl_pax_serial(text, sizeof text), KL_SUCCESS) << "the cache outlives the stream";
+    const auto begin = Clock::now();
+    EXPECT_EQ(kl_close(), KL_SUCCESS);
+    EXPECT_LT(SecondsSince(begin), 0.5);
+}
