@@ -2,6 +2,8 @@
 
 #include "client/KestClient.h"
 
+std::unique_ptr<StimEnableEvent> gStimEnableEvent;
+
 StimEnableEvent::StimEnableEvent(std::int32_t delay, KestClient* client, std::int32_t module,
                                  std::int32_t prop, bool value)
     : KestEvent(client), delay_(delay), module_(module), prop_(prop), value_(value) {}

@@ -6,6 +6,7 @@
 #include "stim/events/KestEvent.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class StimEnableEvent : public KestEvent {
@@ -33,3 +34,7 @@ class StimEnableEvent : public KestEvent {
     bool value_;
     std::vector<std::int32_t> clear_;
 };
+
+// The switch-off scheduled by the last stimulation command that had to enable stimulation.
+// Replacing it destroys the previous event, which waits for that event's thread.
+extern std::unique_ptr<StimEnableEvent> gStimEnableEvent;

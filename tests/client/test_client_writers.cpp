@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 using clientkit::Bytes;
@@ -14,16 +15,20 @@ using clientkit::CountingSink;
 using clientkit::Field;
 
 TEST(ConcurrentWriters, EveryPacketArrivesWhole) {
-    constexpr int kRounds = 1500;
-    CountingSink sink(4u << 20);
+    constexpr int kRounds = 20000;
+    CountingSink sink(8u << 20);
     KestClient client(&sink);
     client.SetStimAddr({{5, {1, 100}}, {9, {1, 104}}});
 
+    std::atomic<bool> go{false};
     std::thread event([&] {
+        while (!go.load()) {
+        }
         for (int i = 0; i < kRounds; ++i) {
             client.SendStimClear({5, 9}, 1);
         }
     });
+    go.store(true);
     for (int i = 0; i < kRounds; ++i) {
         client.SendBool(0, 3, (i & 1) != 0);
     }
