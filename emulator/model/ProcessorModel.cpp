@@ -142,6 +142,7 @@ void ProcessorModel::ApplySet(std::uint8_t module, std::uint16_t index, const st
         std::memcpy(&incoming[8], &stored[8], 4);
     }
     stored = std::move(incoming);
+    ++version_;
     if (Act(*m, index, now, out)) {
         Echo(module, index, now, out);
     }
@@ -187,6 +188,7 @@ void ProcessorModel::Echo(std::uint8_t module, std::uint16_t index, std::uint32_
         return;
     }
     if (echoMode_ == EchoMode::Alter && stored.size() > 4) {
+        ++version_;
         if (stored[1] == kKestComboBoxType && stored.size() >= sizeof(KestComboBox)) {
             KestComboBox& box = View<KestComboBox>(stored);
             box.selection = static_cast<std::uint16_t>(
@@ -218,6 +220,7 @@ bool ProcessorModel::Update(std::uint8_t module, std::uint16_t index, const Reco
         return false;
     }
     m->records[index] = record;
+    ++version_;
     Send(module, index, now, out);
     return true;
 }
@@ -545,6 +548,7 @@ std::uint8_t ProcessorModel::AddFrontEnd(FrontEndKind kind) {
                            [](const ModuleModel& m) { return m.id >= kAnalogModule; });
     at = modules_.insert(at, std::move(processing));
     modules_.insert(at, std::move(hardware));
+    ++version_;
     ModuleModel* processor = Find(kProcessorModule);
     Record& desc = processor->records[processor->blocks.at("Processor").first];
     View<KestProcessorDesc>(desc).moduleCount = static_cast<std::uint16_t>(modules_.size() - 1);
@@ -560,6 +564,7 @@ bool ProcessorModel::TakeRestartRequest() {
 void ProcessorModel::Reset() {
     config_ = initialConfig_;
     modules_ = BuildModules(config_);
+    ++version_;
     delayed_.clear();
     stimPlays_.clear();
     segmentSequence_.clear();

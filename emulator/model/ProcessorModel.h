@@ -75,6 +75,8 @@ class ProcessorModel {
     std::uint32_t DigitalOutputWord() const { return digitalOutput_; }
     bool GlobalStimEnabled() const;
     const ModelCounters& Counters() const { return counters_; }
+    // Changes whenever a stored record or the module list may have changed.
+    std::uint64_t Version() const { return version_; }
     // Front end of a hardware or processing module id, -1 for other modules.
     static int FrontEndOf(std::uint8_t module);
     // The impedance the model measures on an electrode, in ohms.
@@ -124,6 +126,7 @@ class ProcessorModel {
     std::uint32_t digitalOutput_ = 0;
     bool restartRequested_ = false;
     ModelCounters counters_;
+    std::uint64_t version_ = 0;
 };
 
 } // namespace paxsim

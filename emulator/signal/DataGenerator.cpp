@@ -22,6 +22,7 @@ void DataGenerator::Restart(std::uint32_t start) {
     sequences_.clear();
     digitalIndex_ = 0;
     injected_.clear();
+    planVersion_ = ~std::uint64_t(0);
 }
 
 void DataGenerator::InjectDigital(std::uint16_t parallel) {
@@ -153,7 +154,10 @@ void DataGenerator::EmitDigital(std::uint32_t time, const DigitalEvent& event, s
 }
 
 void DataGenerator::Generate(std::uint32_t from, std::uint32_t to, Outbox& out) {
-    Refresh();
+    if (planVersion_ != model_.Version() || trainRate_ != config_.spikeRate) {
+        Refresh();
+        planVersion_ = model_.Version();
+    }
     for (std::uint32_t t = from; t != to; ++t) {
         for (const ContinuousPlan& plan : continuous_) {
             if (plan.period <= 1 || t % plan.period == 0) {

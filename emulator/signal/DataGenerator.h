@@ -84,6 +84,7 @@ class DataGenerator {
     std::uint64_t continuousPackets_ = 0;
     DataCounters counters_;
     double trainRate_ = -1;
+    std::uint64_t planVersion_ = ~std::uint64_t(0); // model version the plans were made from
 };
 
 } // namespace paxsim
