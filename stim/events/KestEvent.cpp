@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <exception>
+#include <system_error>
 
 KestEvent::KestEvent(KestClient* client) : client_(client) {}
 
@@ -30,16 +32,24 @@ bool KestEvent::Start() {
     }
     client_->Attach(this);
     running_.store(true);
-    worker_ = std::thread([this] {
-        try {
-            Run();
-        } catch (const std::exception& error) {
-            std::fprintf(stderr, "timed event failed: %s\n", error.what());
-        } catch (...) {
-            std::fprintf(stderr, "timed event failed\n");
-        }
+    try {
+        worker_ = std::thread([this] {
+            try {
+                Run();
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "timed event failed: %s\n", error.what());
+            } catch (...) {
+                std::fprintf(stderr, "timed event failed\n");
+            }
+            running_.store(false);
+        });
+    } catch (const std::system_error& error) {
+        // No thread: the event never runs, and the client need not wait for it.
+        std::fprintf(stderr, "timed event not started: %s\n", error.what());
         running_.store(false);
-    });
+        client_->Detach(this);
+        return false;
+    }
     return true;
 }
 
