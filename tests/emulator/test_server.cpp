@@ -203,6 +203,10 @@ TEST_F(ServerTest, ErrorsButtonsSilenceAndConfigurationChange) {
     Server server(ModelConfig::Default(1), data, options);
     server.Start();
     UdpClient client(net);
+    // Malformed datagrams (a zero size byte, a packet running past the datagram) are
+    // dropped without disturbing what follows.
+    client.Send({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+    client.Send({200, 0, 0, 0, 0, 0, 0, 0, 1, 255, 0, 0});
     ModelDecoder decoder;
     Handshake(client, decoder);
 
