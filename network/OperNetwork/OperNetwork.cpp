@@ -29,8 +29,14 @@ constexpr unsigned kAllProperties = 0xFFFF;
 constexpr unsigned kAllModules = 255;
 constexpr unsigned kMaxTrialOperators = 10;
 
+using Clock = std::chrono::steady_clock;
+
 void SleepMs(unsigned ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void PollPause() {
+    std::this_thread::sleep_for(std::chrono::microseconds(Limits().pollUs));
 }
 
 bool ReadConfig(NetConfig* config) {
@@ -126,7 +132,8 @@ bool InitModules() {
     gKestClient->RequestProperty(kKestAllProcessors, 0, 0);
     gKestClient->RequestProperty(kKestProcessorId, kAllModules, 0);
     int step = 0;
-    for (unsigned pass = 0; pass < Limits().modulePasses; ++pass) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(Limits().moduleWaitMs);
+    do {
         unsigned blocks = 0;
         int processorBlock = -1;
         if (step < 2 && !gKestCache->GetModuleList().empty() &&
@@ -144,8 +151,8 @@ bool InitModules() {
         if (gKestCache->HaveModules()) {
             return true;
         }
-        SleepMs(10);
-    }
+        PollPause();
+    } while (Clock::now() < deadline);
     return gKestCache->HaveModules();
 }
 
@@ -158,14 +165,15 @@ bool InitProperties() {
             gKestClient->RequestProperty(kKestProcessorId, module, kAllProperties);
             std::this_thread::sleep_for(std::chrono::microseconds(Limits().requestPacingUs));
         }
-        for (unsigned poll = 0; poll < Limits().propertyPolls; ++poll) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(Limits().propertyWaitMs);
+        do {
             if (gKestCache->HaveProperties()) {
                 return true;
             }
-            SleepMs(10);
-        }
+            PollPause();
+        } while (Clock::now() < deadline);
     }
-    return false;
+    return gKestCache->HaveProperties();
 }
 
 void SetStimData() {

@@ -52,13 +52,15 @@ void SendConfigPacket(KestPacket* packet);
 KestPacket* RecvConfigPacket();
 bool DeleteConfigPacket(const KestPacket* packet);
 
-// Bounds of the handshake; the defaults suit a processor on a local network.
+// Bounds of the handshake; the defaults suit a processor on a local network. The cache is
+// polled every `pollUs` within each wait.
 struct HandshakeLimits {
-    unsigned startWaitPolls = 20;    // x 50 ms for the link thread to come up
-    unsigned modulePasses = 100;     // x 10 ms for the module list
-    unsigned propertyAttempts = 3;   // rounds of property requests
-    unsigned propertyPolls = 100;    // x 10 ms per round
-    unsigned requestPacingUs = 1000; // between the property requests of one round
+    unsigned startWaitPolls = 20;   // x 50 ms for the link thread to come up
+    unsigned moduleWaitMs = 1000;   // for the module list
+    unsigned propertyAttempts = 3;  // rounds of property requests
+    unsigned propertyWaitMs = 1000; // per round
+    unsigned pollUs = 1000;         // between two looks at the cache
+    unsigned requestPacingUs = 200; // between the property requests of one round
 };
 HandshakeLimits& Limits();
 
