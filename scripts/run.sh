@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing and builds everything. Starting the processor
-# emulator on loopback and running the Octave demo against it come with the emulator and
-# the MEX module; until they exist this says what is missing.
+# The main job: installs what is missing, builds, starts the processor emulator on
+# loopback and runs the Octave demo against it (where the MEX module and the demo exist),
+# then stops the emulator. Everything runs in a private loopback-only network namespace
+# when the machine allows one.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -9,7 +10,4 @@ cd "$root"
 source "$root/scripts/kest-env.sh"
 cmake --preset default >/dev/null
 cmake --build --preset default
-for piece in "build/default/emulator/paxsim:the processor emulator (paxsim)" \
-             "examples/demo.m:the Octave demo"; do
-    [ -e "${piece%%:*}" ] || echo "not there yet: ${piece#*:}"
-done
+exec "$root/scripts/in-netns.sh" "$root/scripts/demo-job.sh"
