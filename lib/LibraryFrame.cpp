@@ -162,8 +162,9 @@ KL_API int32_t kl_processor_restart_software(void) noexcept {
         return KL_ERR_NOT_INITIALIZED;
     }
     return Guard([] {
-        auto* cache = static_cast<links::LinkCache*>(gKestCache);
-        const int prop = cache->ProcessorPropId(ModuleData::Prop::RestartPaxexecTrigger);
+        auto* cache = dynamic_cast<links::LinkCache*>(gKestCache);
+        const int prop =
+            cache == nullptr ? -1 : cache->ProcessorPropId(ModuleData::Prop::RestartPaxexecTrigger);
         if (prop < 0) {
             return KL_ERR_UNKNOWN;
         }

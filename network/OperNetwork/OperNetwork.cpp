@@ -58,8 +58,9 @@ void MakeConnectionObjects() {
     gKestClient = new KestClient(nullptr, &oper::LinkRoutes(), gKestCache);
 }
 
+// The connection's cache as this module made it; null for a cache made elsewhere.
 LinkCache* Cache() {
-    return static_cast<LinkCache*>(gKestCache);
+    return dynamic_cast<LinkCache*>(gKestCache);
 }
 
 bool MayStart() {
@@ -136,7 +137,7 @@ bool InitModules() {
     do {
         unsigned blocks = 0;
         int processorBlock = -1;
-        if (step < 2 && !gKestCache->GetModuleList().empty() &&
+        if (step < 2 && Cache() != nullptr && !gKestCache->GetModuleList().empty() &&
             Cache()->ProcessorBlocks(&blocks, &processorBlock)) {
             if (step == 0 && blocks > 0) {
                 for (unsigned i = 1; i <= blocks; ++i) {

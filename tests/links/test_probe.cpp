@@ -116,3 +116,18 @@ TEST_F(ProbeTest, AnUnansweredConnectEndsAtTheTimeout) {
     EXPECT_GE(seconds, 0.2);
     EXPECT_LT(seconds, 0.6);
 }
+
+TEST_F(ProbeTest, PreferPoliciesProbeTheirOwnNetworkFirst) {
+    // The wired processor does not answer in time, the wireless one does: a probe that
+    // starts on the wired network waits out its timeout first.
+    Listener silent(net_.wiredNet + ".1", net_.PresencePort(), 0);
+    ASSERT_TRUE(silent.Ok());
+    silent.Clog();
+    Listener wireless(net_.wirelessNet + ".1", net_.PresencePort());
+    ASSERT_TRUE(wireless.Ok());
+    double seconds = 0;
+    EXPECT_EQ(Probe(KL_PREFER_WIRELESS, 300, &seconds), 1);
+    EXPECT_LT(seconds, 0.2);
+    EXPECT_EQ(Probe(KL_PREFER_WIRED, 300, &seconds), 1);
+    EXPECT_GE(seconds, 0.28);
+}

@@ -10,10 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
+#include <poll.h>
 #include <string>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -246,4 +251,56 @@ TEST_F(UdpLinkTest, HandshakeWithoutALinkThreadGivesUpWithoutRequests) {
     EXPECT_GE(seconds, 0.9);
     EXPECT_LT(seconds, 1.6);
     EXPECT_EQ(gConfigBuffer.PublishedHead(), 0u);
+}
+
+TEST(UdpLinkWireTest, SendsToTheBroadcastAddressAndListensOnItsPort) {
+    LINKS_REQUIRE_LOOPBACK();
+    const paxsim::NetConfig net = links_test::UseLoopbackNet(0);
+    // A stand-in processor socket on the wired network's broadcast address.
+    const int processor = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(net.ConfigPort());
+    inet_pton(AF_INET, (net.wiredNet + ".255").c_str(), &at.sin_addr);
+    ASSERT_EQ(bind(processor, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+
+    using namespace Network::OperNetwork;
+    ASSERT_TRUE(StartUDPOper(""));
+    EXPECT_EQ(gNetworkState.load(), 1);
+    ASSERT_TRUE(gKestClient->RequestProperty(255, 0, 0));
+    ASSERT_TRUE(gKestClient->RequestProperty(1, 255, 0));
+    std::vector<std::uint8_t> received;
+    sockaddr_in from{};
+    const auto end = Clock::now() + 1s;
+    while (received.size() < 24 && Clock::now() < end) {
+        pollfd ready{processor, POLLIN, 10};
+        if (poll(&ready, 1, 10) <= 0) {
+            continue;
+        }
+        std::uint8_t datagram[1500];
+        socklen_t length = sizeof from;
+        const ssize_t got = recvfrom(processor, datagram, sizeof datagram, 0,
+                                     reinterpret_cast<sockaddr*>(&from), &length);
+        ASSERT_GT(got, 0);
+        received.insert(received.end(), datagram, datagram + got);
+    }
+    EXPECT_EQ(received, (std::vector<std::uint8_t>{3, 0, 0, 0, 0, 0, 0, 0, 255, 0,   0, 0,
+                                                   3, 0, 0, 0, 0, 0, 0, 0, 1,   255, 0, 0}));
+
+    // What arrives on the local port reaches the cache: a packet of the processor's own
+    // module sets the processor time.
+    std::uint8_t packet[12] = {3, 1, 0, 0, 0x39, 0x30, 0, 0, 1, 0, 0, 0};
+    sockaddr_in link{};
+    link.sin_family = AF_INET;
+    link.sin_port = htons(net.ClientPort());
+    inet_pton(AF_INET, "127.0.0.1", &link.sin_addr);
+    ASSERT_EQ(sendto(processor, packet, sizeof packet, 0, reinterpret_cast<sockaddr*>(&link),
+                     sizeof link),
+              ssize_t(sizeof packet));
+    EXPECT_TRUE(WaitFor([] { return gKestCache->GetPAXTime() == 12345u; }));
+
+    NetworkShutdown();
+    close(processor);
+    EXPECT_EQ(gKestCache, nullptr);
+    EXPECT_EQ(gNetworkState.load(), 2);
 }
