@@ -7,6 +7,7 @@
 #include "lib/kestlib.h"
 #include "network/ClientFamily.h"
 #include "network/OperNetwork/OperNetwork.h"
+#include "stim/events/StimEnableEvent.h"
 
 #include <gtest/gtest.h>
 
@@ -239,6 +240,23 @@ TEST_F(UdpLinkTest, ASilentProcessorNeverHoldsACall) {
     const auto open = Clock::now();
     EXPECT_EQ(kl_open_udp(), KL_ERR_UNKNOWN);
     EXPECT_LT(SecondsSince(open), 2.5);
+}
+
+TEST_F(UdpLinkTest, CloseCancelsAPendingStimulationSwitchOff) {
+    StartProcessor();
+    ASSERT_EQ(kl_open_udp(), KL_SUCCESS);
+    int module = -1;
+    int index = -1;
+    ASSERT_NE(gKestCache->GetGlobalStimEnable(&module, &index), nullptr);
+    auto event = std::make_unique<StimEnableEvent>(5000, gKestClient, module, index, false);
+    event->AddClearElecList({0, 1});
+    ASSERT_TRUE(event->Start());
+    const auto begin = Clock::now();
+    EXPECT_EQ(kl_close(), KL_SUCCESS);
+    EXPECT_LT(SecondsSince(begin), 1.0) << "the close does not wait out the event's delay";
+    EXPECT_TRUE(event->IsCancelled());
+    EXPECT_FALSE(event->IsRunning()) << "its thread has ended before the close returned";
+    event.reset();
 }
 
 TEST_F(UdpLinkTest, HandshakeWithoutALinkThreadGivesUpWithoutRequests) {
