@@ -50,8 +50,11 @@ class TCPOperNetwork : public NetworkBase {
     TCPOperNetwork(KestCache* cache, const char* address, const NetConfig& config);
     ~TCPOperNetwork() override;
 
+    // Reads what waits on the configuration (data) stream without waiting and returns the
+    // first whole packet held, or null; link thread only.
     KestPacket* RecvConfigPacket() override;
     bool DeleteConfigPacket(const KestPacket* packet) override;
+    // Asks the thread to stop and waits for it.
     void Shutdown() override;
     virtual KestPacket* RecvDataPacket();
     virtual bool DeleteDataPacket(const KestPacket* packet);

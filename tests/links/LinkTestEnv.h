@@ -34,7 +34,7 @@ inline paxsim::NetConfig UseLoopbackNet(unsigned slot = 0) {
     paxsim::NetConfig net;
     net.wiredNet = std::getenv("KEST_WIRED_NET");
     net.wirelessNet = std::getenv("KEST_WIRELESS_NET");
-    net.portBase = static_cast<std::uint16_t>(41000 + (unsigned(getpid()) % 500) * 16 + slot * 4);
+    net.portBase = static_cast<std::uint16_t>(41000 + (unsigned(getpid()) % 1500) * 16 + slot * 4);
     setenv("KEST_PORT_BASE", std::to_string(net.portBase).c_str(), 1);
     return net;
 }
