@@ -169,6 +169,8 @@ TEST_F(TcpLinkTest, OperatorsByFullAndShortAddress) {
     EXPECT_EQ(found, id);
     ASSERT_EQ(kl_operator_lookup(&found, Wired(200).c_str()), KL_SUCCESS);
     EXPECT_EQ(found, shortId);
+    ASSERT_EQ(kl_operator_lookup(&found, "1"), KL_SUCCESS) << "the processor itself";
+    EXPECT_EQ(std::uint32_t(found), EndpointId(Wired(1).c_str()));
     EXPECT_EQ(kl_operator_lookup(&found, "151"), KL_ERR_OPERATOR_NOT_FOUND);
     EXPECT_EQ(found, -1);
     EXPECT_EQ(kl_operator_lookup(&found, "no number"), KL_ERR_OPERATOR_NOT_FOUND);
@@ -206,6 +208,11 @@ TEST_F(TcpLinkTest, OperatorsNeedTheStreamLink) {
     int found = 0;
     EXPECT_EQ(kl_operator_lookup(&found, "150"), KL_ERR_OPERATOR_NOT_FOUND)
         << "no operator has announced itself on this link";
+    // The processor announced its trial descriptor: "1" names it on the wired network.
+    ASSERT_EQ(kl_operator_lookup(&found, "1"), KL_SUCCESS);
+    EXPECT_EQ(std::uint32_t(found), EndpointId(Wired(1).c_str()));
+    ASSERT_EQ(kl_operator_lookup(&found, Wired(1).c_str()), KL_SUCCESS);
+    EXPECT_EQ(std::uint32_t(found), EndpointId(Wired(1).c_str()));
 }
 
 TEST_F(TcpLinkTest, DescriptorsForAnOperatorTravelOnItsOwnConnection) {
