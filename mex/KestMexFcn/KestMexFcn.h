@@ -4,8 +4,8 @@
 
 #include "mex.h"
 
-#include "cache/KestPacket.h"
 #include "lib/kestlib.h"
+#include "mex/KestMexFcn/SendProperty.h"
 
 namespace KestMexFcn {
 
@@ -52,11 +52,6 @@ void Version(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 // Forwards the processor's queued messages: errors end the call (later messages stay
 // queued), warnings are issued and the call goes on.
 void CheckErrors();
-
-// Confirmed writes of one property value; a write the processor does not confirm within a
-// second ends the call with "failed to set property" / "failed to set selection".
-void SendBool(unsigned module, unsigned property, bool value);
-void SendComboBox(KestComboBox* box, unsigned module, unsigned property);
 
 // Reads the options of a processor-status probe from `args` into `options`. False when the
 // usage was printed instead (an unknown word or "help"): the caller then ends quietly.

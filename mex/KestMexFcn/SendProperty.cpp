@@ -1,4 +1,5 @@
-#include "mex/KestMexFcn/KestMexFcn.h"
+#include "mex/KestMexFcn/SendProperty.h"
+
 #include "mex/KestMexFcn/MexError.h"
 
 #include "client/KestSendAndRecv.h"
