@@ -38,7 +38,7 @@ for fuzzer in build/asan/fuzz/*/fuzz_*; do
     log="build/asan/fuzz-artifacts/$name.log"
     if "$fuzzer" -max_total_time="$KEST_FUZZ_SECONDS" -artifact_prefix=build/asan/fuzz-artifacts/ \
         "$corpus" $seeds >"$log" 2>&1; then
-        echo "-- $name: $(grep -Eo '#[0-9]+ +DONE.*' "$log" | tail -n 1)"
+        echo "-- $name: $(grep -Eo '#[0-9]+[[:space:]]+DONE.*' "$log" | tail -n 1)"
     else
         tail -n 60 "$log"
         echo "$name found a failure (input saved in build/asan/fuzz-artifacts)"
