@@ -45,6 +45,8 @@ def main():
     parser.add_argument("--script", required=True)
     parser.add_argument("--quiet-exit", action="store_true",
                         help="fail when Octave writes anything to standard error")
+    parser.add_argument("--preload", default="",
+                        help="a sanitizer runtime that Octave loads ahead of the module")
     parser.add_argument("--timeout", type=float, default=240)
     parser.add_argument("paxsim_args", nargs="*")
     args = parser.parse_args()
@@ -66,12 +68,19 @@ def main():
         if not wait_for_control(control_port, time.monotonic() + 10):
             paxsim.kill()
             sys.exit("paxsim did not come up:\n" + paxsim.communicate()[1])
+        octave_env = dict(env)
+        if args.preload:
+            octave_env["LD_PRELOAD"] = args.preload
+            # Octave itself is not built for leak checking; the module's own faults still stop
+            # the run.
+            octave_env["ASAN_OPTIONS"] = "detect_leaks=0:halt_on_error=1"
+            octave_env["UBSAN_OPTIONS"] = "halt_on_error=1:print_stacktrace=1"
         code = (f"addpath('{args.mex_dir}'); addpath('{here}'); "
                 f"run('{os.path.abspath(args.script)}');")
         try:
             octave = subprocess.run(
                 [args.octave, "--norc", "--no-history", "--quiet", "--eval", code],
-                env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                env=octave_env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                 timeout=args.timeout)
         except subprocess.TimeoutExpired as expired:
             print(expired.stdout or "")
