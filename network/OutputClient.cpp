@@ -107,6 +107,10 @@ bool OutputClient::SendOne(long* sent) {
         *sent = result;
         return true;
     }
+    return AfterFailedSend(result, sent, "SendOne");
+}
+
+bool OutputClient::AfterFailedSend(long result, long* sent, const char* caller) {
     if (result == 0) {
         if (IsDatagram()) {
             return true;
@@ -120,7 +124,7 @@ bool OutputClient::SendOne(long* sent) {
         return true;
     }
     char address[16];
-    Logger<true>::Printf(LogSubsystem::NET, kLogError, "SendOne::sendto (%s:%d): %s\n",
+    Logger<true>::Printf(LogSubsystem::NET, kLogError, "%s::sendto (%s:%d): %s\n", caller,
                          AddressText(m_peer, address, sizeof address), AddressPort(m_peer),
                          std::strerror(error));
     Close();
@@ -141,24 +145,7 @@ bool OutputClient::SendRest(long* sent) {
         *sent = result;
         return true;
     }
-    if (result == 0) {
-        if (IsDatagram()) {
-            return true;
-        }
-        Close();
-        return false;
-    }
-    const int error = errno;
-    if (WouldBlock(error)) {
-        *sent = -1;
-        return true;
-    }
-    char address[16];
-    Logger<true>::Printf(LogSubsystem::NET, kLogError, "SendRest::sendto (%s:%d): %s\n",
-                         AddressText(m_peer, address, sizeof address), AddressPort(m_peer),
-                         std::strerror(error));
-    Close();
-    return false;
+    return AfterFailedSend(result, sent, "SendRest");
 }
 
 void OutputClient::CheckSpace(std::uint64_t published, std::uint64_t /*position*/) {

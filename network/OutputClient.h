@@ -75,6 +75,10 @@ class KEST_NETWORK_API OutputClient {
   protected:
     // One send call; negative with errno set on failure.
     long Transmit(const std::uint8_t* bytes, std::uint64_t length);
+    // After a send of nothing (result 0) or a failed send (result -1, errno set): true when
+    // the endpoint lives on (a datagram socket, or a send that would block, with *sent -1),
+    // false after logging the error under `caller` and closing the socket.
+    bool AfterFailedSend(long result, long* sent, const char* caller);
     // Drops everything unsent up to `published` (with a line under NET saying why).
     void DropBacklog(std::uint64_t published, const char* reason);
 
