@@ -47,6 +47,8 @@ def main():
                         help="fail when Octave writes anything to standard error")
     parser.add_argument("--preload", default="",
                         help="a sanitizer runtime that Octave loads ahead of the module")
+    parser.add_argument("--repeat", type=int, default=1,
+                        help="run the script this many times in one Octave session")
     parser.add_argument("--timeout", type=float, default=240)
     parser.add_argument("paxsim_args", nargs="*")
     args = parser.parse_args()
@@ -75,8 +77,8 @@ def main():
             # the run.
             octave_env["ASAN_OPTIONS"] = "detect_leaks=0:halt_on_error=1"
             octave_env["UBSAN_OPTIONS"] = "halt_on_error=1:print_stacktrace=1"
-        code = (f"addpath('{args.mex_dir}'); addpath('{here}'); "
-                f"run('{os.path.abspath(args.script)}');")
+        code = (f"addpath('{args.mex_dir}'); addpath('{here}'); " +
+                f"run('{os.path.abspath(args.script)}'); " * args.repeat)
         try:
             octave = subprocess.run(
                 [args.octave, "--norc", "--no-history", "--quiet", "--eval", code],
