@@ -157,6 +157,127 @@ KL_API int32_t kl_operator_add(int* id, const char* address, const KestConnectio
 /* The id of a known processor or connected operator. */
 KL_API int32_t kl_operator_lookup(int* id, const char* address) KL_NOEXCEPT;
 
+/* ------------------------------------------------------------------------
+ * Data access
+ *
+ * Electrode ids are 0-based: front-end electrodes port x 128 + slot x 32 + channel
+ * (0-511), analog inputs from 10240. An int electrode argument below 0 gives
+ * KL_ERR_INVALID_ELECTRODE; an electrode the processor does not have gives -1, as
+ * stated per call. */
+
+/* Event records as the processor sends them, copied whole. C++ callers find the same
+ * records, by the same names, in cache/KestPacket.h. */
+#ifdef __cplusplus
+struct KestSegmentDataPacketFixed;
+struct KestDigitalEventPacket;
+#else
+typedef struct KestPacket {
+    uint8_t size;       /* length in 32-bit words, header included */
+    uint8_t procId;     /* 1: the processor */
+    uint8_t moduleId;   /* module that produced the packet */
+    uint8_t streamId;   /* data stream of that module */
+    uint32_t timestamp; /* processor time, 30 kHz ticks */
+} KestPacket;
+
+/* A spike or stimulation segment: 120 bytes. */
+typedef struct KestSegmentDataPacketFixed {
+    KestPacket header;
+    uint8_t dataKind; /* 2 */
+    uint8_t reserved;
+    uint16_t sequence; /* counts the packets of the stream */
+    uint16_t unit;     /* classification of the segment */
+    uint16_t reserved2;
+    int16_t waveform[52]; /* ADC counts */
+} KestSegmentDataPacketFixed;
+
+/* A digital input event: 28 bytes. */
+typedef struct KestDigitalEventPacket {
+    KestPacket header;
+    uint8_t dataKind; /* 6 */
+    uint8_t reserved;
+    uint16_t sequence;
+    uint8_t reason; /* why the event was sent */
+    uint8_t reserved2;
+    uint16_t parallel; /* parallel port value */
+    uint16_t sma[4];   /* the four single-line inputs */
+    uint32_t reserved3;
+} KestDigitalEventPacket;
+#endif
+
+/* Continuous samples of `electrode_count` electrodes, `count` per electrode: electrode k's
+ * samples land at data + k x count, oldest first, in microvolts ("HW Status": in the
+ * physical channel's units). time 0 reads the newest samples, any other time the samples
+ * from that processor time on. Consecutive electrodes of one front end are read from the
+ * same start time; *start_time (when not null) receives the start of the window read last,
+ * 0 when nothing was read. Returns the number of samples delivered for the last electrode:
+ * 0 for a window that is no longer (or not yet) held, -1 for an electrode without a front
+ * end, another negative value when its front end lacks the stream, KL_ERR_INVALID_PARAMETER
+ * for a negative count or a null buffer. */
+KL_API int32_t kl_cont_raw(uint32_t* start_time, float* data, int count, const uint32_t* electrodes,
+                           int electrode_count, uint32_t time) KL_NOEXCEPT;
+KL_API int32_t kl_cont_lfp(uint32_t* start_time, float* data, int count, const uint32_t* electrodes,
+                           int electrode_count, uint32_t time) KL_NOEXCEPT;
+KL_API int32_t kl_cont_emg(uint32_t* start_time, float* data, int count, const uint32_t* electrodes,
+                           int electrode_count, uint32_t time) KL_NOEXCEPT;
+KL_API int32_t kl_cont_hires(uint32_t* start_time, float* data, int count,
+                             const uint32_t* electrodes, int electrode_count,
+                             uint32_t time) KL_NOEXCEPT;
+KL_API int32_t kl_cont_hifreq(uint32_t* start_time, float* data, int count,
+                              const uint32_t* electrodes, int electrode_count,
+                              uint32_t time) KL_NOEXCEPT;
+KL_API int32_t kl_cont_spkPreview(uint32_t* start_time, float* data, int count,
+                                  const uint32_t* electrodes, int electrode_count,
+                                  uint32_t time) KL_NOEXCEPT;
+KL_API int32_t kl_cont_status(uint32_t* start_time, float* data, int count,
+                              const uint32_t* electrodes, int electrode_count,
+                              uint32_t time) KL_NOEXCEPT;
+
+/* Writes at most `max` electrode ids, in module and channel order, of every front end
+ * whose label contains `type` ("all" or "": every front end, analog inputs included);
+ * returns how many were written. */
+KL_API int32_t kl_list_elec(uint32_t* electrodes, int max, const char* type) KL_NOEXCEPT;
+/* Index of the electrode's front end (its hardware module id / 2), -1 when it has none. */
+KL_API int32_t kl_get_fe(uint32_t electrode) KL_NOEXCEPT;
+/* Names of the streams the electrode's front end offers and has available, at most `max`
+ * of them, into 128-byte slots; returns how many were written, -1 when the electrode has
+ * no front end. */
+KL_API int32_t kl_get_fe_streams(char names[][128], int max, int electrode) KL_NOEXCEPT;
+
+/* Event reads empty the ring they read. Each returns the number of packets that arrived
+ * since the previous read (which may exceed max; the newest min(max, that number, 1024)
+ * records are copied, oldest first), or -1 when the electrode has no front end or the
+ * front end no such ring. The second argument of kl_spk_data and kl_digin is not used;
+ * `sequences` of kl_stim_data (may be null) receives each record's sequence number.
+ * A null record buffer with max 0 only empties the ring and returns the count. */
+KL_API int32_t kl_spk_data(KestSegmentDataPacketFixed* segments, int* ignored, int max,
+                           int electrode) KL_NOEXCEPT;
+/* 0 as well when the front end does not stimulate. */
+KL_API int32_t kl_stim_data(KestSegmentDataPacketFixed* segments, int* sequences, int max,
+                            int electrode) KL_NOEXCEPT;
+KL_API int32_t kl_digin(KestDigitalEventPacket* events, int* ignored, int max) KL_NOEXCEPT;
+
+/* The digital-input capture switch ("Capture Any Parallel Bit Change"): its value (0 or
+ * 1), or -1 with "Digital IO not available" on standard error. The set returns 0 once the
+ * change is on its way (the processor's echo updates what the query reports), -1 when the
+ * switch is not available or the change could not be queued. */
+KL_API int32_t kl_digin_bit_change(void) KL_NOEXCEPT;
+KL_API int32_t kl_digin_bit_change_set(int on) KL_NOEXCEPT;
+
+/* Drives digital outputs: outputs[i] (0-3 the single lines, 4 the 16-bit parallel port,
+ * each at most once) takes values[i]. 0 once the command is on its way,
+ * KL_ERR_INVALID_PARAMETER (nothing sent) for a count outside 1-5, an unknown or repeated
+ * output or a null array, -1 when the command could not be queued. */
+KL_API int32_t kl_digout(const uint32_t* outputs, const uint32_t* values, int count) KL_NOEXCEPT;
+
+/* The electrode's spike thresholds. An electrode whose front end keeps no threshold for
+ * it reads (-6554, 6554) and returns 0; an electrode without a front end reads the same
+ * pair and returns -1. */
+KL_API int32_t kl_spk_thresh(float* lower, float* upper, int electrode) KL_NOEXCEPT;
+/* Sends a new threshold pair (finite values, else KL_ERR_INVALID_PARAMETER): 0 once it is
+ * on its way, -1 when the electrode has no threshold record or the change could not be
+ * queued. */
+KL_API int32_t kl_spk_thresh_set(int electrode, float lower, float upper) KL_NOEXCEPT;
+
 #ifdef __cplusplus
 }
 #endif
