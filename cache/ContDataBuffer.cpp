@@ -130,7 +130,9 @@ std::uint32_t ContDataBuffer<T>::GetDataFromTop(std::uint32_t* outTime, float* d
                                                 std::uint32_t channel, std::uint32_t count,
                                                 bool scale) const {
     channel %= 32;
-    if (m_size == 0 || channel >= m_channels) {
+    // A ring that never stored a sample has nothing to report: its zeros were never
+    // measured, and a start time computed from "last time" 0 would be made up.
+    if (m_size == 0 || !m_stored || channel >= m_channels) {
         return 0;
     }
     count = std::min(count, m_depth);
@@ -168,7 +170,7 @@ template <typename T>
 std::uint32_t ContDataBuffer<T>::GetAllData(std::uint32_t* outTime, float* dest,
                                             std::uint32_t* outChannels, std::uint32_t count,
                                             bool scale) const {
-    if (m_size == 0) {
+    if (m_size == 0 || !m_stored) {
         return 0;
     }
     if (outChannels != nullptr) {

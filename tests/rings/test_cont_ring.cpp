@@ -282,3 +282,17 @@ TEST(ContRing, RingDepthsForTheStreamRates) {
 }
 
 } // namespace
+
+// A ring that never stored a sample once answered a newest-window read with count zeros
+// stamped with a start time below 0; a stream that was switched off looked like a flat
+// signal. It now reports nothing and leaves the caller's outputs alone.
+TEST(ContRing, RingWithoutSamplesReportsNothing) {
+    ShortRing ring(100, 4, 1, 1.0);
+    std::vector<float> dest(8, 7.0f);
+    std::uint32_t start = 99, channels = 99;
+    EXPECT_EQ(ring.GetDataFromTop(&start, dest.data(), 1, 8, true), 0u);
+    EXPECT_EQ(ring.GetAllData(&start, dest.data(), &channels, 2, true), 0u);
+    EXPECT_EQ(start, 99u);
+    EXPECT_EQ(channels, 99u);
+    EXPECT_EQ(dest[0], 7.0f);
+}
