@@ -213,26 +213,3 @@ TEST_F(StreamLinkTest, OperatorConnectsAreBoundedByTheirTimeout) {
     EXPECT_TRUE(link.OperatorIds().empty());
     EXPECT_EQ(link.FirstConnectedOperator(), Network::OperNetwork::kNoEndpoint);
 }
-
-TEST(HandshakeTest, KnownOperatorsAreAskedForTheirTrialDescriptors) {
-    // The cache lists peers by the processor id of their packets: 150 for an operator.
-    Network::CircularKestBuffer ring(1 << 16, "test");
-    KestRingSink sink(ring);
-    auto* cache = new LinkCache();
-    gKestCache = cache;
-    gKestClient = new KestClient(&sink, nullptr, cache);
-    alignas(4) std::uint8_t packet[16] = {};
-    KestBuildConfigPacket(packet, sizeof packet, 0, 0, 5, "\x01\x03\x00\x00", 4, 7);
-    packet[1] = 150; // from an operator
-    cache->ProcKestPacket(reinterpret_cast<const KestPacket*>(packet));
-
-    Network::OperNetwork::InitTrialDesc();
-    ASSERT_EQ(ring.PublishedHead(), 12u);
-    EXPECT_EQ(Bytes(ring.Data(), ring.Data() + 12),
-              (Bytes{3, 0, 0, 0, 0, 0, 0, 0, 150, 0, 0xFF, 0x7F}));
-
-    delete gKestClient;
-    gKestClient = nullptr;
-    delete gKestCache;
-    gKestCache = nullptr;
-}

@@ -1,0 +1,156 @@
+// The start-up handshake against a cache fed by a small processor model: which requests it
+// sends, in which order and with which bytes, and when it is done.
+#include "cache/KestCache.h"
+#include "cache/KestPacketBuilder.h"
+#include "client/KestClient.h"
+#include "client/KestConfigSink.h"
+#include "network/ClientFamily.h"
+#include "network/OperNetwork/LinkCache.h"
+#include "network/OperNetwork/OperNetwork.h"
+#include "tests/cache/TestModel.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Network::OperNetwork::LinkCache;
+
+Bytes Request(std::uint8_t processor, std::uint8_t module, std::uint16_t index) {
+    return {3,
+            0,
+            0,
+            0,
+            0,
+            0,
+            0,
+            0,
+            processor,
+            module,
+            std::uint8_t(index & 0xFF),
+            std::uint8_t(index >> 8)};
+}
+
+// A connection whose sender writes into a ring of the test's own, with the cache made as
+// the link makes it.
+class HandshakeTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        cache_ = new LinkCache();
+        gKestCache = cache_;
+        gKestClient = new KestClient(&sink_, nullptr, cache_);
+        Network::OperNetwork::gNetworkState.store(1);
+    }
+    void TearDown() override {
+        delete gKestClient;
+        gKestClient = nullptr;
+        delete gKestCache;
+        gKestCache = nullptr;
+        Network::OperNetwork::gNetworkState.store(2);
+    }
+    void Feed(const std::vector<Bytes>& packets) {
+        for (const Bytes& packet : packets) {
+            cache_->ProcKestPacket(reinterpret_cast<const KestPacket*>(packet.data()));
+        }
+    }
+    // The requests published so far, 12 bytes each.
+    std::vector<Bytes> Requests() const {
+        std::vector<Bytes> requests;
+        for (std::uint64_t at = 0; at + 12 <= ring_.PublishedHead(); at += 12) {
+            requests.emplace_back(ring_.Data() + at, ring_.Data() + at + 12);
+        }
+        return requests;
+    }
+
+    Network::CircularKestBuffer ring_{1 << 16, "test"};
+    KestRingSink sink_{ring_};
+    LinkCache* cache_ = nullptr;
+};
+
+} // namespace
+
+TEST_F(HandshakeTest, AKnownProcessorIsAskedForItsBlocksOnce) {
+    testmodel::Processor processor(1);
+    Feed(processor.DescribePackets());
+    ASSERT_TRUE(Network::OperNetwork::InitKestCache());
+    // Everything, every module descriptor, then the processor module's three blocks; no
+    // property requests, since nothing is missing, and no trial descriptor request, since
+    // only the processor itself has announced one.
+    const std::vector<Bytes> expected = {Request(255, 0, 0), Request(1, 255, 0), Request(1, 0, 1),
+                                         Request(1, 0, 2), Request(1, 0, 3)};
+    EXPECT_EQ(Requests(), expected);
+    EXPECT_TRUE(cache_->IsInit());
+    int module = -1;
+    int prop = -1;
+    EXPECT_EQ(gKestClient->GetStimAddrByElec(&module, &prop, 0), 0)
+        << "the stimulation addresses were handed to the sender";
+}
+
+TEST_F(HandshakeTest, MissingPropertiesAreAskedForByModule) {
+    testmodel::Processor processor(1);
+    std::vector<Bytes> packets = processor.DescribePackets();
+    // Leave out the last property of module 1.
+    for (auto it = packets.rbegin(); it != packets.rend(); ++it) {
+        if ((*it)[2] == 1) {
+            packets.erase(std::next(it).base());
+            break;
+        }
+    }
+    Feed(packets);
+    Network::OperNetwork::Limits().propertyAttempts = 2;
+    Network::OperNetwork::Limits().propertyWaitMs = 50;
+    EXPECT_FALSE(Network::OperNetwork::InitProperties());
+    Network::OperNetwork::Limits() = Network::OperNetwork::HandshakeLimits();
+    const std::vector<Bytes> expected = {Request(1, 1, 0xFFFF), Request(1, 1, 0xFFFF)};
+    EXPECT_EQ(Requests(), expected);
+}
+
+TEST_F(HandshakeTest, AProcessorWithoutBlocksGetsNoBlockRequests) {
+    testmodel::Module proc(0, 0, "processor", "", "7.4.1");
+    KestProcessorDesc desc{};
+    desc.head = {1, kKestProcessorDescType, 0, 0};
+    desc.moduleCount = 0;
+    proc.Add(testmodel::RecordBytes(desc));
+    Feed({testmodel::ConfigPacket(0, 0, proc.Records()[0], 1000),
+          testmodel::ConfigPacket(0, 1, proc.Records()[1], 1000)});
+    ASSERT_TRUE(Network::OperNetwork::InitModules());
+    const std::vector<Bytes> expected = {Request(255, 0, 0), Request(1, 255, 0)};
+    EXPECT_EQ(Requests(), expected);
+}
+
+TEST_F(HandshakeTest, NothingAnsweringEndsTheModulePhaseAtItsBound) {
+    Network::OperNetwork::Limits().moduleWaitMs = 100;
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Network::OperNetwork::InitKestCache());
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    Network::OperNetwork::Limits() = Network::OperNetwork::HandshakeLimits();
+    EXPECT_GE(seconds, 0.09);
+    EXPECT_LT(seconds, 0.5);
+    EXPECT_EQ(Requests().size(), 2u);
+}
+
+TEST(TrialRequestTest, KnownOperatorsAreAskedForTheirTrialDescriptors) {
+    // The cache lists peers by the processor id of their packets: 150 for an operator.
+    Network::CircularKestBuffer ring(1 << 16, "test");
+    KestRingSink sink(ring);
+    auto* cache = new LinkCache();
+    gKestCache = cache;
+    gKestClient = new KestClient(&sink, nullptr, cache);
+    alignas(4) std::uint8_t packet[16] = {};
+    KestBuildConfigPacket(packet, sizeof packet, 0, 0, 5, "\x01\x03\x00\x00", 4, 7);
+    packet[1] = 150; // from an operator
+    cache->ProcKestPacket(reinterpret_cast<const KestPacket*>(packet));
+
+    Network::OperNetwork::InitTrialDesc();
+    ASSERT_EQ(ring.PublishedHead(), 12u);
+    EXPECT_EQ(Bytes(ring.Data(), ring.Data() + 12),
+              (Bytes{3, 0, 0, 0, 0, 0, 0, 0, 150, 0, 0xFF, 0x7F}));
+
+    delete gKestClient;
+    gKestClient = nullptr;
+    delete gKestCache;
+    gKestCache = nullptr;
+}
