@@ -198,6 +198,18 @@ class KestCache {
     int GetContDataByModule(std::uint32_t* outTime, float* dest, std::uint32_t count,
                             unsigned module, const std::string& streamName, std::uint32_t time,
                             bool scale);
+    // Several electrodes of one stream of one module in one pass of its ring, straight into a
+    // column-major double matrix whose columns are `leading` values apart: sample j of
+    // electrodes[k] (channel electrodes[k] mod 32) lands at dest[j * leading + k]. Reads as
+    // GetContData does for each electrode
+    // (time 0: the newest `count` samples; otherwise the samples from that time on), under one
+    // hold of the lock. delivered[k] receives the samples written for electrodes[k] (0 for a
+    // channel the ring does not carry); *outTime the time of the first sample when any was
+    // read. Returns the samples read per electrode, 0 when nothing was read.
+    int GetContDataBlock(std::uint32_t* outTime, double* dest, std::size_t leading,
+                         std::uint32_t count, unsigned module, unsigned stream,
+                         const std::uint32_t* electrodes, std::uint32_t electrodeCount,
+                         std::uint32_t* delivered, std::uint32_t time, bool scale);
 
     // --- Event retrieval. See KestCacheEvents.cpp.
     int GetSegmentData(KestSegmentDataPacketFixed* dest, int* destSequences, std::uint32_t max,

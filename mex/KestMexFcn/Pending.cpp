@@ -25,11 +25,7 @@ constexpr std::size_t kCommandSize = 32;
         NotAvailable(nrhs, prhs);                                                                  \
     }
 
-KESTMEX_PENDING(Elec)
 KESTMEX_PENDING(Stim)
-KESTMEX_PENDING(Digin)
-KESTMEX_PENDING(Spike)
-KESTMEX_PENDING(SpikeThresh)
 KESTMEX_PENDING(StimSeq)
 KESTMEX_PENDING(Trial)
 KESTMEX_PENDING(Signal)
@@ -51,9 +47,5 @@ KESTMEX_PENDING(LED)
 KESTMEX_PENDING(AudioTone)
 
 #undef KESTMEX_PENDING
-
-void Cont(int, mxArray*[], int nrhs, const mxArray* prhs[], bool) {
-    NotAvailable(nrhs, prhs);
-}
 
 } // namespace KestMexFcn

@@ -8,7 +8,7 @@ words = {'time', 'elec', 'stim', 'digin', 'spike', 'stimdata', 'spike-thresh', '
          'processor-restart', 'version', 'processor-status', 'processor', 'close'};
 words{end + 1} = 'help';
 assert(numel(unique(words)) == 34 && numel(words) == 35);
-pending = {'elec', 'stim', 'digin', 'spike', 'stimdata', 'spike-thresh', 'cont', 'cont-adc', ...
+pending = {'stim', ...
            'stimseq', 'trial', 'signal', 'signal-save', 'filter', 'digout', 'fastsettle', ...
            'adc2phys', 'lowcorner', 'addoper', 'impedance', 'ground', 'reference', ...
            'transceiver', 'battery', 'sensor', 'button', 'led', 'audio-tone'};
@@ -27,7 +27,8 @@ for round = 1:2
         expected = sprintf('kestmex command ''%s'' is not available yet', word);
         assert(~isempty(strfind(err.message, expected)), err.message);
         expect_equal(err.identifier, 'kestmex:notAvailable', 'identifier');
-      else
+      % A command that needs arguments answers a bare call with its usage text.
+      elseif ~strncmp(regexprep(err.message, '^kestmex: ', ''), 'usage: ', 7)
         error('"%s" failed: %s', word, err.message);
       end
     end
