@@ -13,6 +13,7 @@
 #include <dirent.h>
 #include <memory>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
 namespace links_test {
@@ -61,6 +62,12 @@ inline std::unique_ptr<paxsim::Server> StartProcessor(const paxsim::NetConfig& n
         std::make_unique<paxsim::Server>(paxsim::ModelConfig::Default(frontEnds), data, options);
     server->Start();
     return server;
+}
+
+// Starts and joins one thread, so that helper threads a runtime starts with the first
+// thread of a process (the thread checker's) exist before threads are counted.
+inline void SettleRuntimeThreads() {
+    std::thread([] {}).join();
 }
 
 // Entries of a /proc/self directory: "task" counts threads, "fd" open descriptors.

@@ -100,6 +100,7 @@ TEST_F(TcpLinkTest, FallsBackToTheWirelessNetwork) {
 }
 
 TEST_F(TcpLinkTest, OpenAgainstNothingFailsFastAndLeavesNothing) {
+    links_test::SettleRuntimeThreads();
     const int threads = links_test::CountEntries("task");
     const int descriptors = links_test::CountEntries("fd");
     const auto begin = Clock::now();

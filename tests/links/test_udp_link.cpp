@@ -130,6 +130,7 @@ TEST_F(UdpLinkTest, ExplicitAddressAndOpenWhileOpen) {
 }
 
 TEST_F(UdpLinkTest, OpenAgainstNothingFailsFastAndLeavesNothing) {
+    links_test::SettleRuntimeThreads();
     const int threads = links_test::CountEntries("task");
     const int descriptors = links_test::CountEntries("fd");
     const auto begin = Clock::now();
