@@ -48,7 +48,8 @@ void NetworkShutdown();
 // Reserve and publish on "configBuffer", for a writer that holds its write mutex.
 KestPacket* NewConfigPacket(std::size_t size);
 void SendConfigPacket(KestPacket* packet);
-// The running link's received configuration packets; null when no link runs.
+// The running link's received configuration packets; null when no link runs. The link
+// thread drains them itself, so these serve a link that has been stopped or a test.
 KestPacket* RecvConfigPacket();
 bool DeleteConfigPacket(const KestPacket* packet);
 
