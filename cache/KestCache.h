@@ -36,6 +36,15 @@ struct KestSegmentBlock {
     std::uint32_t missing = 0;
 };
 
+// Rows [first, first + size) of a block read of continuous windows (GetContDataBlock): the
+// electrodes read from one stream of one module.
+struct KestContBlockRun {
+    unsigned module = 0;
+    unsigned stream = 0;
+    std::uint32_t first = 0;
+    std::uint32_t size = 0;
+};
+
 // Counts of one electrode's segment ring: (missing count, count).
 using KestSegmentCount = std::pair<std::uint32_t, std::uint32_t>;
 
@@ -198,18 +207,21 @@ class KestCache {
     int GetContDataByModule(std::uint32_t* outTime, float* dest, std::uint32_t count,
                             unsigned module, const std::string& streamName, std::uint32_t time,
                             bool scale);
-    // Several electrodes of one stream of one module in one pass of its ring, straight into a
+    // Continuous windows of several electrodes under one hold of the lock, straight into a
     // column-major double matrix whose columns are `leading` values apart: sample j of
-    // electrodes[k] (channel electrodes[k] mod 32) lands at dest[j * leading + k]. Reads as
-    // GetContData does for each electrode
-    // (time 0: the newest `count` samples; otherwise the samples from that time on), under one
-    // hold of the lock. delivered[k] receives the samples written for electrodes[k] (0 for a
-    // channel the ring does not carry); *outTime the time of the first sample when any was
-    // read. Returns the samples read per electrode, 0 when nothing was read.
+    // electrodes[k] (channel electrodes[k] mod 32) lands at dest[j * leading + k]. Each run
+    // names the rows of electrodes read from one stream of one module; each run's ring is
+    // walked once, a block of rows at a time. Time 0 reads the newest `count` samples of the
+    // first run that has any and every later run from that run's start time; when a later
+    // ring has already moved past that time, the common start moves on just as far, so that
+    // every row stays aligned. Otherwise the samples from `time` on (a time the rings no
+    // longer hold gives nothing, with the rings' warning). delivered[k] receives the samples
+    // written for electrodes[k] (0 for a channel its ring does not carry); *outTime the time
+    // of the first column when anything was read. Returns the samples of the last row.
     int GetContDataBlock(std::uint32_t* outTime, double* dest, std::size_t leading,
-                         std::uint32_t count, unsigned module, unsigned stream,
-                         const std::uint32_t* electrodes, std::uint32_t electrodeCount,
-                         std::uint32_t* delivered, std::uint32_t time, bool scale);
+                         std::uint32_t count, const KestContBlockRun* runs, std::size_t runCount,
+                         const std::uint32_t* electrodes, std::uint32_t* delivered,
+                         std::uint32_t time, bool scale);
 
     // --- Event retrieval. See KestCacheEvents.cpp.
     int GetSegmentData(KestSegmentDataPacketFixed* dest, int* destSequences, std::uint32_t max,

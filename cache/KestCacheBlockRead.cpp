@@ -1,8 +1,8 @@
-// Continuous windows of several electrodes of one stream in one pass of its ring. The ring
+// Continuous windows of several electrodes in one pass of each ring they come from. A ring
 // holds one row per time sample with every channel side by side, and the caller's matrix
 // holds one column per time sample with every electrode side by side, so each ring row maps
-// onto one matrix column. Rows are taken out of the ring a block at a time into a small
-// buffer and spread from there, so that neither side is walked once per electrode.
+// onto one matrix column. Rows are taken out of a ring a block at a time into a small buffer
+// and spread from there, so that neither side is walked once per electrode.
 #include "cache/KestCache.h"
 
 #include "cache/ContDataBuffer.h"
@@ -16,50 +16,52 @@ namespace {
 // Values per block of rows: small enough to stay in the first-level data cache.
 constexpr std::uint32_t kBlockValues = 4096;
 
-template <typename Ring>
-int ReadBlocks(const Ring* ring, std::uint32_t* outTime, double* dest, std::size_t leading,
-               std::uint32_t count, const std::uint32_t* electrodes, std::uint32_t electrodeCount,
-               std::uint32_t* delivered, std::uint32_t time, bool scale) {
-    std::fill_n(delivered, electrodeCount, 0u);
-    if (ring == nullptr) {
-        return 0;
-    }
-    const std::uint32_t width = ring->GetChannels();
-    std::vector<std::uint32_t> channels(electrodeCount);
-    bool any = false;
-    for (std::uint32_t k = 0; k < electrodeCount; ++k) {
-        channels[k] = electrodes[k] % 32;
-        any = any || channels[k] < width;
-    }
-    if (!any || width == 0) {
-        return 0;
-    }
-    const std::uint32_t period = std::uint32_t(ring->GetPeriod());
-    std::uint32_t first = time;
-    if (time == 0) {
-        // The newest `count` rows, as a read of one channel from the top would take them. A
-        // ring that never stored a row reports no channels to a read of no rows.
-        std::uint32_t stored = 0;
-        ring->GetAllData(nullptr, nullptr, &stored, 0, false);
-        count = std::min(count, ring->GetDepth());
-        if (stored == 0 || count == 0) {
-            return 0;
-        }
-        first = ring->GetLastTime() - (count - 1) * period;
-    }
+// The ring of one run, whichever sample type it holds.
+struct RunRing {
+    const ContDataBuffer<short>* shorts = nullptr;
+    const ContDataBuffer<float>* floats = nullptr;
 
+    template <typename Fn> auto Visit(Fn fn) const { return shorts ? fn(*shorts) : fn(*floats); }
+};
+
+// True once the ring has stored a row: a read of no rows reports its channels only then.
+template <typename Ring> bool Stored(const Ring& ring) {
+    std::uint32_t channels = 0;
+    ring.GetAllData(nullptr, nullptr, &channels, 0, false);
+    return channels != 0;
+}
+
+// How far `start` must move on for the ring to still hold it, in ticks (0 when it does).
+template <typename Ring> std::uint32_t Overrun(const Ring& ring, std::uint32_t start) {
+    const std::uint32_t period = std::uint32_t(ring.GetPeriod());
+    const std::int32_t elapsed = std::int32_t(ring.GetLastTime() + period - start);
+    if (elapsed <= 0) {
+        return 0; // the ring lags behind start: nothing to move
+    }
+    const std::uint32_t rows = std::uint32_t(elapsed) / period;
+    return rows > ring.GetDepth() ? (rows - ring.GetDepth()) * period : 0;
+}
+
+// Copies up to `count` rows from the first row at or after `time` into the columns of dest,
+// channels[k] into row k (skipped when the ring lacks that channel). Returns the rows copied.
+template <typename Ring>
+std::uint32_t CopyColumns(const Ring& ring, double* dest, std::size_t leading, std::uint32_t count,
+                          const std::uint32_t* channels, std::uint32_t rows, std::uint32_t time,
+                          bool scale, std::vector<float>& block) {
+    const std::uint32_t width = ring.GetChannels();
+    const std::uint32_t period = std::uint32_t(ring.GetPeriod());
     const std::uint32_t blockRows = std::max<std::uint32_t>(1, kBlockValues / width);
-    std::vector<float> block(std::size_t(blockRows) * width);
+    block.resize(std::size_t(blockRows) * width);
     std::uint32_t total = 0;
     while (total < count) {
         const std::uint32_t want = std::min(blockRows, count - total);
         std::uint32_t rowWidth = 0;
-        const std::uint32_t got = ring->GetAllDataByTimeStamp(block.data(), &rowWidth,
-                                                              first + total * period, want, scale);
+        const std::uint32_t got =
+            ring.GetAllDataByTimeStamp(block.data(), &rowWidth, time + total * period, want, scale);
         for (std::uint32_t r = 0; r < got; ++r) {
             const float* row = block.data() + std::size_t(r) * width;
             double* column = dest + std::size_t(total + r) * leading;
-            for (std::uint32_t k = 0; k < electrodeCount; ++k) {
+            for (std::uint32_t k = 0; k < rows; ++k) {
                 if (channels[k] < width) {
                     column[k] = double(row[channels[k]]);
                 }
@@ -70,47 +72,111 @@ int ReadBlocks(const Ring* ring, std::uint32_t* outTime, double* dest, std::size
             break;
         }
     }
-    if (total == 0) {
-        return 0;
-    }
-    for (std::uint32_t k = 0; k < electrodeCount; ++k) {
-        delivered[k] = channels[k] < width ? total : 0;
-    }
-    if (outTime != nullptr) {
-        *outTime = first;
-    }
-    return int(total);
+    return total;
 }
 
 } // namespace
 
 int KestCache::GetContDataBlock(std::uint32_t* outTime, double* dest, std::size_t leading,
-                                std::uint32_t count, unsigned module, unsigned stream,
-                                const std::uint32_t* electrodes, std::uint32_t electrodeCount,
+                                std::uint32_t count, const KestContBlockRun* runs,
+                                std::size_t runCount, const std::uint32_t* electrodes,
                                 std::uint32_t* delivered, std::uint32_t time, bool scale) {
     std::lock_guard<std::mutex> hold(lock_);
-    if (electrodeCount == 0 || electrodes == nullptr || delivered == nullptr) {
+    if (runs == nullptr || electrodes == nullptr || delivered == nullptr || runCount == 0) {
         return 0;
     }
-    std::fill_n(delivered, electrodeCount, 0u);
-    ModuleData* store = FindModule(module);
-    if (store == nullptr || dest == nullptr || leading < electrodeCount) {
+    for (std::size_t r = 0; r < runCount; ++r) {
+        if (std::size_t(runs[r].first) + runs[r].size > leading) {
+            return 0;
+        }
+        std::fill_n(delivered + runs[r].first, runs[r].size, 0u);
+    }
+    if (dest == nullptr || count == 0) {
         return 0;
     }
-    const KestOutputStreamDesc* desc =
-        reinterpret_cast<const KestOutputStreamDesc*>(store->GetOutputStreamDesc(int(stream)));
-    if (desc == nullptr) {
-        return 0;
+
+    // The ring of every run and the channels of its electrodes; a run whose ring never
+    // stored a row, or carries none of its channels, reads nothing.
+    std::vector<RunRing> rings(runCount);
+    std::vector<std::uint32_t> channels(leading, 0);
+    for (std::size_t r = 0; r < runCount; ++r) {
+        const KestContBlockRun& run = runs[r];
+        ModuleData* store = FindModule(run.module);
+        const auto* desc = store == nullptr ? nullptr
+                                            : reinterpret_cast<const KestOutputStreamDesc*>(
+                                                  store->GetOutputStreamDesc(int(run.stream)));
+        RunRing ring;
+        if (desc != nullptr &&
+            (desc->dataKind == kKestContinuousData || desc->dataKind == kKestContinuousData16)) {
+            ring.shorts = store->GetContDataBuffer(int(run.stream));
+        } else if (desc != nullptr && desc->dataKind == kKestFloatData) {
+            ring.floats = store->GetFloatDataBuffer(int(run.stream));
+        }
+        if (ring.shorts == nullptr && ring.floats == nullptr) {
+            continue;
+        }
+        const std::uint32_t width = ring.Visit([](const auto& ring) { return ring.GetChannels(); });
+        bool any = false;
+        for (std::uint32_t k = run.first; k < run.first + run.size; ++k) {
+            channels[k] = electrodes[k] % 32;
+            any = any || channels[k] < width;
+        }
+        if (any && ring.Visit([](const auto& ring) { return Stored(ring); })) {
+            rings[r] = ring;
+        }
     }
-    switch (desc->dataKind) {
-    case kKestContinuousData:
-    case kKestContinuousData16:
-        return ReadBlocks(store->GetContDataBuffer(int(stream)), outTime, dest, leading, count,
-                          electrodes, electrodeCount, delivered, time, scale);
-    case kKestFloatData:
-        return ReadBlocks(store->GetFloatDataBuffer(int(stream)), outTime, dest, leading, count,
-                          electrodes, electrodeCount, delivered, time, scale);
-    default:
-        return 0;
+    auto usable = [&](std::size_t r) {
+        return rings[r].shorts != nullptr || rings[r].floats != nullptr;
+    };
+
+    std::uint32_t start = time;
+    if (time == 0) {
+        std::size_t first = 0;
+        while (first < runCount && !usable(first)) {
+            ++first;
+        }
+        if (first == runCount) {
+            return 0;
+        }
+        start = rings[first].Visit([&](const auto& ring) {
+            const std::uint32_t newest = std::min(count, ring.GetDepth());
+            return ring.GetLastTime() - (newest - 1) * std::uint32_t(ring.GetPeriod());
+        });
+        // A ring that took newer rows since then no longer holds the oldest ones.
+        std::uint32_t shift = 0;
+        for (std::size_t r = first; r < runCount; ++r) {
+            if (usable(r)) {
+                shift = std::max(
+                    shift, rings[r].Visit([&](const auto& ring) { return Overrun(ring, start); }));
+            }
+        }
+        start += shift;
     }
+
+    std::vector<float> block;
+    bool read = false;
+    int last = 0;
+    for (std::size_t r = 0; r < runCount; ++r) {
+        const KestContBlockRun& run = runs[r];
+        std::uint32_t rows = 0;
+        if (usable(r)) {
+            rows = rings[r].Visit([&](const auto& ring) {
+                return CopyColumns(ring, dest + run.first, leading, count, &channels[run.first],
+                                   run.size, start, scale, block);
+            });
+        }
+        for (std::uint32_t k = run.first; k < run.first + run.size; ++k) {
+            const std::uint32_t width =
+                usable(r) ? rings[r].Visit([](const auto& ring) { return ring.GetChannels(); }) : 0;
+            delivered[k] = channels[k] < width ? rows : 0;
+        }
+        read = read || rows != 0;
+        if (run.size != 0) {
+            last = int(delivered[run.first + run.size - 1]);
+        }
+    }
+    if (read && outTime != nullptr) {
+        *outTime = start;
+    }
+    return last;
 }

@@ -115,35 +115,35 @@ void Cont(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[], bool scale
     double* out = count == 0 ? nullptr : Host([&] { return mxGetPr(samples); });
     std::vector<std::uint32_t> delivered(rows, 0);
     std::uint32_t start = 0;
-    const bool status = *name == "HW Status";
-    std::vector<float> block(status ? count : 0);
-
-    // Electrodes next to each other on the same stream of the same module are read together.
-    for (std::size_t k = 0; k < rows;) {
-        std::size_t end = k + 1;
-        if (status) {
-            const int read = count == 0 ? 0
-                                        : gKestCache->GetContDataStatus(&start, block.data(), count,
-                                                                        &electrodes[k], 1, time);
+    if (count == 0) {
+        // Nothing to read: every row delivered nothing.
+    } else if (*name == "HW Status") {
+        // Status samples carry a factor per physical channel: one electrode at a time.
+        std::vector<float> block(count);
+        for (std::size_t k = 0; k < rows; ++k) {
+            const int read =
+                gKestCache->GetContDataStatus(&start, block.data(), count, &electrodes[k], 1, time);
             delivered[k] = read > 0 ? std::uint32_t(read) : 0;
             for (std::uint32_t j = 0; j < delivered[k]; ++j) {
                 out[std::size_t(j) * rows + k] = double(block[j]);
             }
-        } else {
-            while (end < rows && sources[end].module == sources[k].module &&
-                   sources[end].stream == sources[k].stream) {
-                ++end;
-            }
-            if (count != 0) {
-                gKestCache->GetContDataBlock(&start, out + k, rows, count, sources[k].module,
-                                             sources[k].stream, &electrodes[k],
-                                             std::uint32_t(end - k), &delivered[k], time, scale);
+            if (time == 0) {
+                time = start;
             }
         }
-        if (time == 0) {
-            time = start;
+    } else {
+        // Electrodes next to each other on the same stream of the same module form one run;
+        // every run is read under one hold of the cache lock, its ring walked once.
+        std::vector<KestContBlockRun> runs;
+        for (std::size_t k = 0; k < rows; ++k) {
+            if (runs.empty() || runs.back().module != sources[k].module ||
+                runs.back().stream != sources[k].stream) {
+                runs.push_back({sources[k].module, sources[k].stream, std::uint32_t(k), 0});
+            }
+            ++runs.back().size;
         }
-        k = end;
+        gKestCache->GetContDataBlock(&start, out, rows, count, runs.data(), runs.size(),
+                                     electrodes.data(), delivered.data(), time, scale);
     }
 
     if (std::find(delivered.begin(), delivered.end(), 0u) != delivered.end()) {

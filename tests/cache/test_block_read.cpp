@@ -57,6 +57,15 @@ class BlockReadTest : public ::testing::Test {
         return values;
     }
 
+    // One run of electrodes of one stream, read into rows 0 ... n - 1.
+    int Block(std::uint32_t* start, double* matrix, std::size_t leading, std::uint32_t count,
+              unsigned module, unsigned stream, const std::uint32_t* electrodes, std::uint32_t n,
+              std::uint32_t* delivered, std::uint32_t time, bool scale) {
+        const KestContBlockRun run{module, stream, 0, n};
+        return cache.GetContDataBlock(start, matrix, leading, count, &run, 1, electrodes, delivered,
+                                      time, scale);
+    }
+
     Processor model{2};
     KestCache cache;
 };
@@ -70,8 +79,7 @@ TEST_F(BlockReadTest, NewestWindowMatchesSingleReadsAcrossTheRingEnd) {
     std::vector<double> matrix(leading * count, kUntouched);
     std::uint32_t delivered[4] = {9, 9, 9, 9};
     std::uint32_t start = 0;
-    ASSERT_EQ(cache.GetContDataBlock(&start, matrix.data(), leading, count, 2, 1, electrodes, 4,
-                                     delivered, 0, true),
+    ASSERT_EQ(Block(&start, matrix.data(), leading, count, 2, 1, electrodes, 4, delivered, 0, true),
               int(count));
     EXPECT_EQ(start, 3000u + (6000 - count) * 30);
     for (int k = 0; k < 4; ++k) {
@@ -100,8 +108,7 @@ TEST_F(BlockReadTest, WindowFromATimeAndStaleTimes) {
     std::uint32_t start = 0;
     // 300 samples remain from this time on, fewer than asked for.
     const std::uint32_t from = 30000 + 1700 * 30;
-    EXPECT_EQ(cache.GetContDataBlock(&start, matrix.data(), 2, 700, 2, 1, electrodes, 2, delivered,
-                                     from, true),
+    EXPECT_EQ(Block(&start, matrix.data(), 2, 700, 2, 1, electrodes, 2, delivered, from, true),
               300);
     EXPECT_EQ(start, from);
     EXPECT_EQ(delivered[0], 300u);
@@ -114,19 +121,18 @@ TEST_F(BlockReadTest, WindowFromATimeAndStaleTimes) {
     std::uint32_t singleStart = 0;
     int read = 0;
     const std::vector<float> single = Single(6, 10, from + 7, &singleStart, &read);
-    EXPECT_EQ(cache.GetContDataBlock(&start, matrix.data(), 2, 10, 2, 1, electrodes, 2, delivered,
-                                     from + 7, true),
+    EXPECT_EQ(Block(&start, matrix.data(), 2, 10, 2, 1, electrodes, 2, delivered, from + 7, true),
               read);
     EXPECT_EQ(matrix[1], double(single[0]));
 
     // Older than the ring or after the newest sample: nothing, one warning each.
     start = 77;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(cache.GetContDataBlock(&start, matrix.data(), 2, 10, 2, 1, electrodes, 2, delivered,
-                                     30000 + 1999 * 30 - 5120 * 30 - 30, true),
+    EXPECT_EQ(Block(&start, matrix.data(), 2, 10, 2, 1, electrodes, 2, delivered,
+                    30000 + 1999 * 30 - 5120 * 30 - 30, true),
               0);
-    EXPECT_EQ(cache.GetContDataBlock(&start, matrix.data(), 2, 10, 2, 1, electrodes, 2, delivered,
-                                     30000 + 2001 * 30, true),
+    EXPECT_EQ(Block(&start, matrix.data(), 2, 10, 2, 1, electrodes, 2, delivered, 30000 + 2001 * 30,
+                    true),
               0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "warning: invalid timestamp\nwarning: invalid timestamp\n");
@@ -144,9 +150,7 @@ TEST_F(BlockReadTest, ChannelsTheRingDoesNotCarryGetNothing) {
     std::vector<double> matrix(3 * 5, kUntouched);
     std::uint32_t delivered[3] = {};
     std::uint32_t start = 0;
-    ASSERT_EQ(cache.GetContDataBlock(&start, matrix.data(), 3, 5, 1, 2, electrodes, 3, delivered, 0,
-                                     false),
-              5);
+    ASSERT_EQ(Block(&start, matrix.data(), 3, 5, 1, 2, electrodes, 3, delivered, 0, false), 5);
     EXPECT_EQ(start, 180u);
     EXPECT_EQ(delivered[0], 5u);
     EXPECT_EQ(delivered[1], 0u);
@@ -156,9 +160,7 @@ TEST_F(BlockReadTest, ChannelsTheRingDoesNotCarryGetNothing) {
     EXPECT_EQ(matrix[3 * 4 + 2], double(Value(300, 3)));
 
     const std::uint32_t outside[] = {6, 30};
-    EXPECT_EQ(
-        cache.GetContDataBlock(&start, matrix.data(), 2, 5, 1, 2, outside, 2, delivered, 0, false),
-        0);
+    EXPECT_EQ(Block(&start, matrix.data(), 2, 5, 1, 2, outside, 2, delivered, 0, false), 0);
 }
 
 TEST_F(BlockReadTest, EmptyRingsSegmentStreamsAndMissingModulesGiveNothing) {
@@ -167,22 +169,14 @@ TEST_F(BlockReadTest, EmptyRingsSegmentStreamsAndMissingModulesGiveNothing) {
     std::uint32_t delivered[2] = {5, 5};
     std::uint32_t start = 42;
     // Nothing stored yet.
-    EXPECT_EQ(cache.GetContDataBlock(&start, matrix.data(), 2, 8, 2, 1, electrodes, 2, delivered, 0,
-                                     true),
-              0);
+    EXPECT_EQ(Block(&start, matrix.data(), 2, 8, 2, 1, electrodes, 2, delivered, 0, true), 0);
     EXPECT_EQ(delivered[0], 0u);
     // A segment stream ("spk" of module 2 is stream 3) and a module that is not there.
-    EXPECT_EQ(cache.GetContDataBlock(&start, matrix.data(), 2, 8, 2, 3, electrodes, 2, delivered, 0,
-                                     true),
-              0);
-    EXPECT_EQ(cache.GetContDataBlock(&start, matrix.data(), 2, 8, 20, 1, electrodes, 2, delivered,
-                                     0, true),
-              0);
-    // A matrix whose columns are shorter than the electrode list is refused.
+    EXPECT_EQ(Block(&start, matrix.data(), 2, 8, 2, 3, electrodes, 2, delivered, 0, true), 0);
+    EXPECT_EQ(Block(&start, matrix.data(), 2, 8, 20, 1, electrodes, 2, delivered, 0, true), 0);
+    // A run beyond the matrix's columns is refused.
     FeedLfp(300, 20);
-    EXPECT_EQ(cache.GetContDataBlock(&start, matrix.data(), 1, 8, 2, 1, electrodes, 2, delivered, 0,
-                                     true),
-              0);
+    EXPECT_EQ(Block(&start, matrix.data(), 1, 8, 2, 1, electrodes, 2, delivered, 0, true), 0);
     EXPECT_EQ(start, 42u);
     for (double value : matrix) {
         ASSERT_EQ(value, kUntouched);
@@ -202,13 +196,57 @@ TEST_F(BlockReadTest, FloatStreamsAndWindowsLongerThanTheRing) {
     std::vector<double> matrix(2 * 20000, kUntouched);
     std::uint32_t delivered[2] = {};
     std::uint32_t start = 0;
-    ASSERT_EQ(cache.GetContDataBlock(&start, matrix.data(), 2, 20000, 2, 2, electrodes, 2,
-                                     delivered, 0, true),
+    ASSERT_EQ(Block(&start, matrix.data(), 2, 20000, 2, 2, electrodes, 2, delivered, 0, true),
               10240);
     EXPECT_EQ(start, 15u + 60 * 15);
     EXPECT_EQ(matrix[0], 60.5);
     EXPECT_EQ(matrix[2 * 10239 + 1], 10299 + 7.75);
     EXPECT_EQ(matrix[2 * 10240], kUntouched);
+}
+
+TEST_F(BlockReadTest, RunsOfTwoFrontEndsStayAlignedWhenOneRingMovedOn) {
+    // lfp of both front ends; front end 1 (module 4) took two samples more than front end 0.
+    FeedLfp(3000, 6000);
+    for (std::uint32_t i = 0; i < 6002; ++i) {
+        const std::uint32_t t = 3000 + i * 30;
+        Feed(cache, ContPacket(4, 1, t, Row(t + 1, 32)));
+    }
+    const std::uint32_t electrodes[] = {0, 1, 35};
+    const KestContBlockRun runs[] = {{2, 1, 0, 2}, {4, 1, 2, 1}};
+    const std::uint32_t count = 5120; // the whole ring
+    std::vector<double> matrix(3 * count, kUntouched);
+    std::uint32_t delivered[3] = {};
+    std::uint32_t start = 0;
+    // The first front end's window starts two samples before what the second still holds:
+    // the common start moves on by two samples and the first rows end two samples early.
+    ASSERT_EQ(cache.GetContDataBlock(&start, matrix.data(), 3, count, runs, 2, electrodes,
+                                     delivered, 0, true),
+              int(count));
+    const std::uint32_t newest0 = 3000 + 5999 * 30;
+    EXPECT_EQ(start, newest0 - (count - 1) * 30 + 2 * 30);
+    EXPECT_EQ(delivered[0], count - 2);
+    EXPECT_EQ(delivered[1], count - 2);
+    EXPECT_EQ(delivered[2], count);
+    for (std::uint32_t j = 0; j < count; ++j) {
+        const std::uint32_t t = start + j * 30;
+        if (j < count - 2) {
+            ASSERT_EQ(matrix[3 * j + 1], 0.5 * Value(t, 1)) << j;
+        } else {
+            ASSERT_EQ(matrix[3 * j + 1], kUntouched) << j;
+        }
+        ASSERT_EQ(matrix[3 * j + 2], 0.5 * Value(t + 1, 3)) << j;
+    }
+
+    // From a given time nothing moves: the first front end's rows are read from that time.
+    std::fill(matrix.begin(), matrix.end(), kUntouched);
+    const std::uint32_t from = newest0 - 99 * 30;
+    ASSERT_EQ(cache.GetContDataBlock(&start, matrix.data(), 3, 200, runs, 2, electrodes, delivered,
+                                     from, true),
+              102);
+    EXPECT_EQ(start, from);
+    EXPECT_EQ(delivered[0], 100u);
+    EXPECT_EQ(matrix[0], 0.5 * Value(from, 0));
+    EXPECT_EQ(matrix[2], 0.5 * Value(from + 1, 3));
 }
 
 } // namespace
