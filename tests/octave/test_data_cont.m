@@ -83,6 +83,22 @@ end
 [data, start] = kestmex('cont', [1 2], 6000, 'raw');
 expect_equal(size(data), [2 153600], 'duration capped at 5120 ms');
 check_samples(data(:, end - 2999:end), [1 2], 0, double(start) + 150600, 1, 'newest of 5.12 s');
+% A whole ring from two front ends: every row aligned, none empty even when the second front
+% end took newer samples than the first while the first was read.
+whole = [64 33 2 1];
+for round = 1:3
+  [data, start] = kestmex('cont', whole, 5120, 'raw');
+  expect_equal(size(data, 1), 4, 'rows of a whole ring');
+  assert(size(data, 2) >= 153500, sprintf('%d columns', size(data, 2)));
+  for k = 1:4
+    row = data(k, :);
+    got = find(~isnan(row), 1, 'last');
+    assert(got >= 153500 && all(~isnan(row(1:got))), 'row filled up to its own newest sample');
+    check_samples(row(1:3000), whole(k), 0, start, 1, 'whole ring, row start');
+    check_samples(row(got - 2999:got), whole(k), 0, double(start) + got - 3000, 1, ...
+                  'whole ring, row end');
+  end
+end
 old = double(kestmex('time')) - 160000;
 out = evalc('[data, start] = kestmex(''cont'', [1 2 33], 100, ''raw'', old);');
 expect_equal(size(data), [3 0], 'start time older than the ring');
