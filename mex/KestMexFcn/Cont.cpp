@@ -1,5 +1,6 @@
 // "cont" and "cont-adc": windows of continuous samples of several electrodes, one row per
 // electrode and one column per sample, aligned on the first electrode's start time.
+#include "mex/KestMexFcn/ContRows.h"
 #include "mex/KestMexFcn/Electrodes.h"
 #include "mex/KestMexFcn/KestMexFcn.h"
 #include "mex/KestMexFcn/MexError.h"
@@ -10,7 +11,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -149,14 +149,7 @@ void Cont(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[], bool scale
     if (std::find(delivered.begin(), delivered.end(), 0u) != delivered.end()) {
         Warn("invalid timestamp");
     }
-    // Every row has as many columns as the last electrode delivered; a row that delivered
-    // fewer holds NaN after its own samples.
-    const std::uint32_t columns = delivered.back();
-    for (std::size_t k = 0; k < rows; ++k) {
-        for (std::uint32_t j = delivered[k]; j < columns; ++j) {
-            out[std::size_t(j) * rows + k] = std::numeric_limits<double>::quiet_NaN();
-        }
-    }
+    const std::uint32_t columns = FinishRows(out, delivered);
     if (columns < count) {
         Host([&] { mxSetN(samples, columns); });
     }
