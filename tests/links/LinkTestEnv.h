@@ -47,12 +47,12 @@ inline paxsim::NetConfig UseLoopbackNet(unsigned slot = 0) {
     } while (0)
 
 // An emulated processor with `frontEnds` front ends on the loopback networks.
-inline std::unique_ptr<paxsim::Server> StartProcessor(const paxsim::NetConfig& net,
-                                                      paxsim::TransportMode mode,
-                                                      unsigned frontEnds = 2,
-                                                      std::vector<unsigned> operators = {}) {
+inline std::unique_ptr<paxsim::Server>
+StartProcessor(const paxsim::NetConfig& net, paxsim::TransportMode mode, unsigned frontEnds = 2,
+               std::vector<unsigned> operators = {}, double loss = 0) {
     paxsim::ServerOptions options;
     options.mode = mode;
+    options.loss = loss;
     options.net = net;
     options.operators = std::move(operators);
     paxsim::DataConfig data;

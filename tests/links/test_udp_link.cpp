@@ -49,8 +49,8 @@ class UdpLinkTest : public ::testing::Test {
         net_ = links_test::UseLoopbackNet(1);
     }
     void TearDown() override { kl_close(); }
-    void StartProcessor(unsigned frontEnds = 2) {
-        server_ = links_test::StartProcessor(net_, paxsim::TransportMode::Udp, frontEnds);
+    void StartProcessor(unsigned frontEnds = 2, double loss = 0) {
+        server_ = links_test::StartProcessor(net_, paxsim::TransportMode::Udp, frontEnds, {}, loss);
     }
     paxsim::NetConfig net_;
     std::unique_ptr<paxsim::Server> server_;
@@ -113,6 +113,17 @@ TEST_F(UdpLinkTest, OpenLearnsTheProcessorAndTimeAdvances) {
     EXPECT_EQ(gKestClient, nullptr);
     EXPECT_EQ(kl_time(), 0u);
     EXPECT_EQ(kl_close(), KL_ERR_UNKNOWN);
+}
+
+TEST_F(UdpLinkTest, LostDatagramsOnlyLeaveGaps) {
+    StartProcessor(2, 0.3); // a share of the data datagrams never arrives
+    ASSERT_EQ(kl_open_udp(), KL_SUCCESS);
+    const std::uint32_t first = kl_time();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_GT(std::int32_t(kl_time() - first), 3000) << "time goes on with the data that comes";
+    EXPECT_TRUE(gKestCache->IsInit());
+    EXPECT_EQ(gKestCache->GetMalformedCount(), 0u);
+    EXPECT_EQ(kl_close(), KL_SUCCESS);
 }
 
 TEST_F(UdpLinkTest, ExplicitAddressAndOpenWhileOpen) {
