@@ -20,18 +20,29 @@ KestCache::~KestCache() = default;
 // Packet intake
 
 int KestCache::ProcKestPacket(const KestPacket* packet) {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (packet == nullptr || packet->ByteSize() < kKestHeaderSize) {
-        Malformed();
-        return 0;
+    DeferredError deferred;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (packet == nullptr || packet->ByteSize() < kKestHeaderSize) {
+            Malformed();
+            return 0;
+        }
+        if (packet->procId == kKestProcessorId) {
+            ProcessorPacket(packet, deferred);
+        } else {
+            OperatorPacket(packet);
+        }
+        if (!initialised_) {
+            CheckInit();
+        }
     }
-    if (packet->procId == kKestProcessorId) {
-        ProcessorPacket(packet);
-    } else {
-        OperatorPacket(packet);
-    }
-    if (!initialised_) {
-        CheckInit();
+    // The callbacks run after the lock is released, so one that asks the cache something
+    // cannot deadlock the receive thread.
+    if (deferred.message != nullptr) {
+        for (const ErrorCallback& callback : deferred.callbacks) {
+            callback.fn(callback.userData, deferred.message);
+        }
+        kl_error_free_message(deferred.message);
     }
     return 0;
 }
@@ -45,7 +56,7 @@ void KestCache::Malformed() {
     ++malformed_;
 }
 
-void KestCache::ProcessorPacket(const KestPacket* packet) {
+void KestCache::ProcessorPacket(const KestPacket* packet, DeferredError& deferred) {
     if (packet->moduleId == 0) {
         processorTime_ = packet->timestamp;
     }
@@ -54,20 +65,20 @@ void KestCache::ProcessorPacket(const KestPacket* packet) {
             Malformed();
             return;
         }
-        ProcessorConfigPacket(reinterpret_cast<const KestConfigPacket*>(packet));
+        ProcessorConfigPacket(reinterpret_cast<const KestConfigPacket*>(packet), deferred);
     } else {
         ProcessorDataPacket(packet);
     }
 }
 
-void KestCache::ProcessorConfigPacket(const KestConfigPacket* packet) {
+void KestCache::ProcessorConfigPacket(const KestConfigPacket* packet, DeferredError& deferred) {
     const unsigned module = packet->header.moduleId;
     const std::size_t length = packet->RecordLength();
     const std::uint8_t* record = packet->Record();
     ModuleEntry* entry = byId_[module];
 
     if (packet->moduleId == 0 && packet->propIndex == kKestErrorPropIndex) {
-        ErrorPacket(packet);
+        ErrorPacket(packet, deferred);
     } else if (entry != nullptr) {
         entry->store->AddKestProperty(packet, packet->header.ByteSize());
     } else {
@@ -137,7 +148,7 @@ void KestCache::StoreDescriptor(std::uint32_t key, const std::uint8_t* record, s
     }
 }
 
-void KestCache::ErrorPacket(const KestConfigPacket* packet) {
+void KestCache::ErrorPacket(const KestConfigPacket* packet, DeferredError& deferred) {
     const std::size_t length = packet->RecordLength();
     const auto* wire = reinterpret_cast<const KestErrorMessage*>(packet->Record());
     if (length < kKestErrorMessageHeadSize ||
@@ -150,10 +161,12 @@ void KestCache::ErrorPacket(const KestConfigPacket* packet) {
         return;
     }
     errors_.Push(message);
-    for (const ErrorCallback& callback : callbacks_) {
-        callback.fn(callback.userData, message);
+    if (callbacks_.empty()) {
+        kl_error_free_message(message);
+        return;
     }
-    kl_error_free_message(message);
+    deferred.message = message;
+    deferred.callbacks = callbacks_;
 }
 
 void KestCache::OperatorPacket(const KestPacket* packet) {

@@ -254,11 +254,17 @@ class KestCache {
     };
     enum class Kind { Raw, LFP, EMG, SpkPreview, HiRes, HiFreq, Status };
 
-    void ProcessorPacket(const KestPacket* packet);
+    // An error message taken in under the lock, handed to the callbacks after it.
+    struct DeferredError {
+        KestErrorMessage_t* message = nullptr;
+        std::vector<ErrorCallback> callbacks;
+    };
+
+    void ProcessorPacket(const KestPacket* packet, DeferredError& deferred);
     void OperatorPacket(const KestPacket* packet);
-    void ProcessorConfigPacket(const KestConfigPacket* packet);
+    void ProcessorConfigPacket(const KestConfigPacket* packet, DeferredError& deferred);
     void ProcessorDataPacket(const KestPacket* packet);
-    void ErrorPacket(const KestConfigPacket* packet);
+    void ErrorPacket(const KestConfigPacket* packet, DeferredError& deferred);
     void StoreDescriptor(std::uint32_t key, const std::uint8_t* record, std::size_t length,
                          bool trial);
     void BuildInternalData();

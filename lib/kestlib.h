@@ -81,8 +81,9 @@ typedef struct KestErrorMessage_t {
     char* text; /* NUL-terminated, never null in a message made by the library */
 } KestErrorMessage_t;
 
-/* Called on the link thread for every message that arrives; it must not call back into
- * the library's connection calls. */
+/* Called on the link thread for every message that arrives, in registration order, after
+ * the message is queued and the cache's lock is released: it may query the library, but
+ * it holds up the link while it runs. */
 typedef void (*KestErrorCallback)(void* user_data, const KestErrorMessage_t* message);
 
 /* A new message with the same fields and a copy of the text; null for a null message

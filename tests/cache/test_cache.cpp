@@ -558,3 +558,30 @@ TEST_F(CacheTest, ShortPacketsAreDroppedAndCounted) {
 }
 
 } // namespace
+
+namespace {
+
+// Error callbacks once ran with the cache lock held, so a callback that asked the cache
+// anything deadlocked the receive thread. They now run after the lock is released.
+TEST(CacheCallbacks, CallbackMayQueryTheCache) {
+    Processor model(1);
+    KestCache cache;
+    FeedAll(cache, model.DescribePackets());
+    struct Seen {
+        KestCache* cache;
+        std::uint32_t time = 0;
+        int status = -1;
+    } seen{&cache};
+    cache.RegisterKestErrorCallback(
+        [](void* user, const KestErrorMessage_t*) {
+            auto* s = static_cast<Seen*>(user);
+            s->time = s->cache->GetPAXTime();
+            s->status = s->cache->GetStatus();
+        },
+        &seen);
+    Feed(cache, ErrorPacket(6, 2, "link lost"));
+    EXPECT_EQ(seen.time, 100u) << "the error packet's own module-0 timestamp";
+    EXPECT_EQ(seen.status, 0);
+}
+
+} // namespace
