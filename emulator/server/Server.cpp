@@ -37,6 +37,7 @@ bool SameHost(const sockaddr_in& a, const sockaddr_in& b) {
 
 Server::Server(ModelConfig model, DataConfig data, ServerOptions options)
     : options_(std::move(options)), model_(std::move(model)), generator_(model_, data) {
+    loss_ = std::clamp(options_.loss, 0.0, 1.0);
     const NetConfig& net = options_.net;
     processorAddress_ = (net.wirelessOnly ? net.wirelessNet : net.wiredNet) + ".1";
     for (unsigned host : options_.operators) {
@@ -135,8 +136,7 @@ std::uint8_t Server::ConfigChange(FrontEndKind kind) {
 }
 
 void Server::SetLoss(double share) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    options_.loss = std::clamp(share, 0.0, 1.0);
+    loss_ = std::clamp(share, 0.0, 1.0);
 }
 
 void Server::InjectDigital(std::uint16_t parallel) {
@@ -171,13 +171,14 @@ ServerStats Server::Stats() const {
 }
 
 bool Server::DropNext() {
-    if (options_.loss <= 0) {
+    const double loss = loss_;
+    if (loss <= 0) {
         return false;
     }
     ++lossCounter_;
     std::uint32_t draw =
         Mix(options_.lossSeed, std::uint32_t(lossCounter_), std::uint32_t(lossCounter_ >> 32));
-    return double(draw) < options_.loss * 4294967296.0;
+    return double(draw) < loss * 4294967296.0;
 }
 
 void Server::HandleFromClient(const std::uint8_t* packet, std::size_t bytes, std::uint32_t now,
@@ -351,7 +352,7 @@ void Server::Queue(TcpClient& client, const std::uint8_t* bytes, std::size_t siz
 }
 
 void Server::QueueLossy(TcpClient& client, const Outbox& box) {
-    if (options_.loss <= 0) {
+    if (loss_ <= 0) {
         Queue(client, box.Bytes().data(), box.Bytes().size());
         return;
     }

@@ -138,6 +138,8 @@ class Server {
     std::uint32_t generated_ = 0;
     std::uint32_t nextHeartbeat_ = 0;
     std::uint64_t lossCounter_ = 0;
+    // The loss share, changed by the control thread while the server thread reads it.
+    std::atomic<double> loss_{0};
 
     std::chrono::steady_clock::time_point start_;
     std::thread thread_;
