@@ -337,7 +337,9 @@ KestProperty* ModuleData::TypedSlot(long index, std::uint8_t type) const {
 // ---------------------------------------------------------------------------
 // Blocks
 
-KestBlockDesc* ModuleData::GetBlockDesc(unsigned kind) const {
+// The first of the module's block descriptors (as many as its descriptor counts, in index
+// order) for which match(block) holds.
+template <typename Match> KestBlockDesc* ModuleData::FindBlock(Match match) const {
     const KestModuleDesc* module = GetModuleDesc();
     if (module == nullptr)
         return nullptr;
@@ -349,28 +351,18 @@ KestBlockDesc* ModuleData::GetBlockDesc(unsigned kind) const {
         if (index == 0 || block == nullptr)
             continue;
         ++passed;
-        if (block->kind == kind)
+        if (match(*block))
             return block;
     }
     return nullptr;
 }
 
+KestBlockDesc* ModuleData::GetBlockDesc(unsigned kind) const {
+    return FindBlock([kind](const KestBlockDesc& block) { return block.kind == kind; });
+}
+
 KestBlockDesc* ModuleData::GetPropertyBlockDesc(const std::string& name) const {
-    const KestModuleDesc* module = GetModuleDesc();
-    if (module == nullptr)
-        return nullptr;
-    unsigned passed = 0;
-    for (unsigned index : blockIndices_) {
-        if (passed >= module->blockCount)
-            break;
-        auto* block = As<KestBlockDesc>(TypedSlot(index, kKestBlockDescType));
-        if (index == 0 || block == nullptr)
-            continue;
-        ++passed;
-        if (FieldText(block->name) == name)
-            return block;
-    }
-    return nullptr;
+    return FindBlock([&name](const KestBlockDesc& block) { return FieldText(block.name) == name; });
 }
 
 KestBlockDesc* ModuleData::GetStimControlBlockDesc() const {

@@ -240,6 +240,7 @@ class ModuleData {
     std::uint32_t TakeButtonCount(int button);
 
   private:
+    template <typename Match> KestBlockDesc* FindBlock(Match match) const;
     KestProperty* SlotAt(long index) const;
     KestProperty* TypedSlot(long index, std::uint8_t type) const;
     KestBool* ChannelBool(const char* blockName, int channel, int* index) const;
