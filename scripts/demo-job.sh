@@ -15,9 +15,9 @@ sleep 0.5
 kill -0 "$paxsim_pid" || { echo "paxsim did not start" >&2; exit 1; }
 echo "paxsim runs on ${KEST_WIRED_NET}.1 (port base ${KEST_PORT_BASE}) with 4 front ends"
 
-if [ -f "$mex_dir/kestmex.mex" ] && [ -f examples/demo.m ] && command -v octave >/dev/null; then
-    octave --no-gui --quiet --norc \
-        --eval "addpath('$root/$mex_dir'); addpath('$root/mex'); run('$root/examples/demo.m');"
+if [ -f "$mex_dir/kestmex.mex" ] && [ -f examples/demo.m ] && command -v octave-cli >/dev/null; then
+    octave-cli --quiet --norc --no-history \
+        --eval "addpath('$root/$mex_dir'); run('$root/examples/demo.m');"
 else
     for piece in "$mex_dir/kestmex.mex:the kestmex MEX module" "examples/demo.m:the Octave demo"; do
         [ -e "${piece%%:*}" ] || echo "not there yet: ${piece#*:}"
