@@ -8,8 +8,8 @@
 namespace paxsim {
 
 struct NetConfig {
-    std::string wiredNet = "192.168.42"; // first three octets
-    std::string wirelessNet = "192.168.43";
+    std::string wiredNet = "192.168.42";    // default; first three octets
+    std::string wirelessNet = "192.168.43"; // default
     std::uint16_t portBase = 2045;
     bool wirelessOnly = false; // listen on WIRELESS.1 only (to exercise the fallback)
     bool bothNets = false;     // listen on WIRED.1 and WIRELESS.1
