@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <dirent.h>
 #include <memory>
@@ -17,6 +18,24 @@
 #include <unistd.h>
 
 namespace links_test {
+
+// Seconds since `begin` on the monotonic clock.
+inline double SecondsSince(std::chrono::steady_clock::time_point begin) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+}
+
+// Polls `done` every millisecond for at most `limit`.
+template <typename Done>
+bool WaitFor(Done done, std::chrono::milliseconds limit = std::chrono::milliseconds(2000)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
 
 // Empty when the environment is safe, else the reason to refuse.
 inline std::string LoopbackRefusal() {

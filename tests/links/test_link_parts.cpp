@@ -30,9 +30,7 @@ using Bytes = std::vector<std::uint8_t>;
 using Network::OperNetwork::LinkCache;
 using Network::OperNetwork::TCPOperNetwork;
 
-double SecondsSince(Clock::time_point begin) {
-    return std::chrono::duration<double>(Clock::now() - begin).count();
-}
+using links_test::SecondsSince;
 
 // Reads exactly `count` bytes within a second; fewer when they do not come.
 Bytes ReadBytes(int fd, std::size_t count) {

@@ -25,20 +25,9 @@ using namespace std::chrono_literals;
 using Network::OperNetwork::CurrentTCPNetwork;
 using Network::OperNetwork::EndpointId;
 
-double SecondsSince(Clock::time_point begin) {
-    return std::chrono::duration<double>(Clock::now() - begin).count();
-}
+using links_test::SecondsSince;
 
-template <typename Done> bool WaitFor(Done done, std::chrono::milliseconds limit = 2000ms) {
-    const auto end = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+using links_test::WaitFor;
 
 class TcpLinkTest : public ::testing::Test {
   protected:

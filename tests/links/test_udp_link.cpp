@@ -26,21 +26,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-double SecondsSince(Clock::time_point begin) {
-    return std::chrono::duration<double>(Clock::now() - begin).count();
-}
+using links_test::SecondsSince;
 
-// Polls `done` every millisecond for at most `limit`.
-template <typename Done> bool WaitFor(Done done, std::chrono::milliseconds limit = 2000ms) {
-    const auto end = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+using links_test::WaitFor;
 
 class UdpLinkTest : public ::testing::Test {
   protected:
