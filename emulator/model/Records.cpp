@@ -61,20 +61,25 @@ Record FloatRecord(float value) {
     return record;
 }
 
-Record RangedIntRecord(std::int32_t value, std::int32_t minimum, std::int32_t maximum) {
-    Record record = EmptyRecord(kKestIntegerType, 20);
+namespace {
+
+// A 20-byte value record with its limits: value at 4, minimum at 8, maximum at 12.
+template <typename T> Record RangedRecord(std::uint8_t type, T value, T minimum, T maximum) {
+    Record record = EmptyRecord(type, 20);
     kest::store_le(&record[4], value);
     kest::store_le(&record[8], minimum);
     kest::store_le(&record[12], maximum);
     return record;
 }
 
+} // namespace
+
+Record RangedIntRecord(std::int32_t value, std::int32_t minimum, std::int32_t maximum) {
+    return RangedRecord(kKestIntegerType, value, minimum, maximum);
+}
+
 Record RangedFloatRecord(float value, float minimum, float maximum) {
-    Record record = EmptyRecord(kKestFloatType, 20);
-    kest::store_le(&record[4], value);
-    kest::store_le(&record[8], minimum);
-    kest::store_le(&record[12], maximum);
-    return record;
+    return RangedRecord(kKestFloatType, value, minimum, maximum);
 }
 
 Record ComboBoxRecord(std::uint16_t selection, std::uint16_t firstItem, std::uint16_t itemCount) {
