@@ -16,6 +16,7 @@
 #include <vector>
 
 class ModuleData;
+struct KestStreamSwitch;
 template <typename T> class ContDataBuffer;
 template <typename T> class SpikeDataBuffer;
 struct KestErrorMessage_t;
@@ -179,6 +180,17 @@ class KestCache {
     KestFEVersion GetFEVersion(int electrode);
     bool HasStimCalib(int electrode);
     bool HasMaxStimLimit(int electrode);
+
+    // --- Copies taken under the lock. See KestCacheCopies.cpp.
+    // Copies at most `capacity` bytes of a stored record into `out`; returns the stored
+    // length, 0 when the property is missing or cleared.
+    std::size_t CopyKestProperty(unsigned module, unsigned index, void* out, std::size_t capacity);
+    // Resolves an electrode's stream (the processing module when the hardware module lacks
+    // it; the channel's own stream for per-channel streams) and its enable switches. False
+    // when the electrode has no descriptor for the stream.
+    bool GetStreamSwitch(int electrode, const std::string& name, KestStreamSwitch* out);
+    // The processor's file-save selection of the electrode's front end, copied whole.
+    bool CopyFileSaveSelection(unsigned electrode, BmFeSignalSelectionDesc* out, unsigned* index);
 
     // --- Continuous retrieval. See KestCacheRetrieval.cpp.
     int GetContData(std::uint32_t* outTime, float* dest, std::uint32_t count, unsigned electrode,

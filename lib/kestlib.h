@@ -279,6 +279,92 @@ KL_API int32_t kl_spk_thresh(float* lower, float* upper, int electrode) KL_NOEXC
  * queued. */
 KL_API int32_t kl_spk_thresh_set(int electrode, float lower, float upper) KL_NOEXCEPT;
 
+/* ------------------------------------------------------------------------
+ * Stream switches, file-save selection and filters
+ *
+ * Streams are named by their short names ("raw", "spkfilt", "lfp", "spk", "stim", ...);
+ * electrodes are 0-based as above (a negative one gives KL_ERR_INVALID_ELECTRODE, a null
+ * name KL_ERR_INVALID_PARAMETER). */
+
+/* Whether the electrode's stream is sent: its switch (0 or 1), -1 when the switch cannot
+ * be resolved, KL_ERR_UNSUPPORTED (with "stream <s> not found for electrode <e>" on standard
+ * error) when the electrode has no such stream. */
+KL_API int32_t kl_signal(int electrode, const char* stream) KL_NOEXCEPT;
+/* Switches the stream on (on != 0) or off: every switch of a continuous stream (one per
+ * channel of its front end) or the electrode's own switch of a per-channel stream. 0 once
+ * the change is on its way; KL_ERR_UNSUPPORTED for a stream the electrode lacks or that is
+ * not available, -1 when its switch cannot be resolved or the change could not be queued. */
+KL_API int32_t kl_signal_set(int electrode, const char* stream, int on) KL_NOEXCEPT;
+KL_API int32_t kl_signal_raw(int electrode) KL_NOEXCEPT;
+KL_API int32_t kl_signal_spk(int electrode) KL_NOEXCEPT;
+KL_API int32_t kl_signal_spkPreview(int electrode) KL_NOEXCEPT; /* "spkfilt" */
+KL_API int32_t kl_signal_lfp(int electrode) KL_NOEXCEPT;
+KL_API int32_t kl_signal_stim(int electrode) KL_NOEXCEPT;
+KL_API int32_t kl_signal_set_raw(int electrode, int on) KL_NOEXCEPT;
+KL_API int32_t kl_signal_set_spk(int electrode, int on) KL_NOEXCEPT;
+KL_API int32_t kl_signal_set_spkPreview(int electrode, int on) KL_NOEXCEPT;
+KL_API int32_t kl_signal_set_lfp(int electrode, int on) KL_NOEXCEPT;
+KL_API int32_t kl_signal_set_stim(int electrode, int on) KL_NOEXCEPT;
+
+/* Whether the processor saves the electrode's stream to file: 1 or 0 (0 as well when its
+ * front end's selection has no entry for the stream). KL_ERR_UNSUPPORTED for a stream the
+ * electrode lacks or that is not available, KL_ERR_INVALID_PARAMETER when the processor
+ * keeps no selection for the front end. */
+KL_API int32_t kl_signal_save_local(int electrode, const char* stream) KL_NOEXCEPT;
+/* Changes that selection; the processor's echo updates what kl_signal_save_local reports.
+ * Nothing is sent when the selection already is as asked. Switching on a stream that the
+ * selection has no entry for gives KL_ERR_UNSUPPORTED (switching it off gives 0); -1 when
+ * the change could not be queued. */
+KL_API int32_t kl_signal_save_set_local(int electrode, const char* stream, int on) KL_NOEXCEPT;
+/* The same with the selection an operator keeps (stream link only, else
+ * KL_ERR_INVALID_NETWORK). Operator 0 or 1: the first connected operator; otherwise an id
+ * from kl_operator_add or kl_operator_lookup. KL_ERR_OPERATOR_NOT_FOUND when there is no
+ * such operator or a request cannot be sent to it, KL_ERR_NO_RESPONSE when it does not
+ * answer within a second, KL_ERR_INVALID_PARAMETER when none of its selections belongs to
+ * the electrode's front end. */
+KL_API int32_t kl_signal_save(int op, int electrode, const char* stream) KL_NOEXCEPT;
+KL_API int32_t kl_signal_save_set(int op, int electrode, const char* stream, int on) KL_NOEXCEPT;
+
+/* A filter as the processor describes it: the 148-byte head below, followed by
+ * 4 x numStages float coefficients per stage (KL_FILTER_COEFFICIENTS). */
+typedef struct KestFilterDesc {
+    char label[128];
+    float center;
+    float lowCutoff;
+    float highCutoff;
+    uint8_t centerOrder;
+    uint8_t centerFlags;
+    uint8_t lowOrder;
+    uint8_t lowFlags;
+    uint8_t highOrder;
+    uint8_t highFlags;
+    uint8_t maxStages;
+    uint8_t numStages;
+} KestFilterDesc;
+#define KL_FILTER_DESC_SIZE(stages) (sizeof(KestFilterDesc) + 16 * (size_t)(stages))
+#define KL_FILTER_COEFFICIENTS(desc) ((float*)((char*)(desc) + sizeof(KestFilterDesc)))
+
+/* The filter names of the electrode's front end ("lfp", "spike", ...), at most max into
+ * 128-byte slots; how many were written, -1 for an electrode without a front end. */
+KL_API int32_t kl_filter_list_names(char names[][128], int max, int electrode) KL_NOEXCEPT;
+/* The number of the filter's choices and, through selection (may be null), the one in use
+ * (0-based). -1 with a message on standard error for an unknown filter. */
+KL_API int32_t kl_filter_list_selection(int* selection, int electrode,
+                                        const char* filter) KL_NOEXCEPT;
+/* Selects a choice (0-based): 0 once the change is on its way, -1 with a message for an
+ * unknown filter or a selection outside the choices, or when it could not be queued. */
+KL_API int32_t kl_filter_set(int electrode, const char* filter, int selection) KL_NOEXCEPT;
+/* A new description of a choice's filter, freed by the caller with free(); null for an
+ * unknown filter, selection or description (with a message) or without a connection. */
+KL_API KestFilterDesc* kl_filter_get_desc(int electrode, const char* filter,
+                                          int selection) KL_NOEXCEPT;
+/* Uploads a filter into the custom slot (the last choice) of the electrode's filter. 0 once
+ * it is on its way; -1 for an unknown filter; KL_ERR_INVALID_PARAMETER for a null
+ * description or more stages than the slot or one packet can take; KL_ERR_UNSUPPORTED when
+ * the slot cannot be found. */
+KL_API int32_t kl_filter_set_custom(int electrode, const char* filter,
+                                    const KestFilterDesc* description) KL_NOEXCEPT;
+
 #ifdef __cplusplus
 }
 #endif

@@ -28,6 +28,9 @@ class OperatorModel {
     // The error message text the operator reports in its trial descriptor.
     void SetErrorMessage(const std::string& text);
     std::int32_t TrialStatus(std::uint32_t now);
+    // The signal-selection descriptor the operator answers as number `slot` (below
+    // kOperatorSelectionSlots); a test may change it.
+    Record& Selection(unsigned slot) { return selections_.at(slot); }
     const KestRecordingTrialDescriptor& Trial() const {
         return View<KestRecordingTrialDescriptor>(trial_);
     }

@@ -87,6 +87,17 @@ class Server {
     void InjectDigital(std::uint16_t parallel);
     void RequestRestart();
     bool SetOperatorError(unsigned host, const std::string& text);
+    // Runs fn(operator) under the server's lock on the emulated operator at `host`; false
+    // when there is none.
+    template <typename Fn> bool WithOperator(unsigned host, Fn&& fn) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = operators_.find(host);
+        if (it == operators_.end()) {
+            return false;
+        }
+        fn(*it->second);
+        return true;
+    }
     std::int32_t OperatorTrialStatus(unsigned host);
     ServerStats Stats() const;
 
