@@ -3,7 +3,6 @@
 
 #include "cache/KestCache.h"
 #include "cache/KestPacket.h"
-#include "client/KestClient.h"
 
 #include <string>
 
@@ -31,32 +30,27 @@ bool HaveElectrode(int electrode) {
            gKestCache->HaveElectrode(unsigned(electrode));
 }
 
-int DiginSwitch() {
-    return gKestCache == nullptr ? -1 : gKestCache->GetDigIOSignalProp(nullptr, nullptr);
-}
-
-int DiginSwitchSet(bool on) {
-    int module = -1;
-    int index = -1;
-    if (gKestCache == nullptr || gKestClient == nullptr ||
-        gKestCache->GetDigIOSignalProp(&module, &index) < 0 || index < 0 ||
-        index + kDiginSwitches - 1 > 0xFFFF) {
+int DiginSwitch(int* module, int* index, int* count) {
+    *module = -1;
+    *index = -1;
+    *count = 0;
+    const int value = gKestCache == nullptr ? -1 : gKestCache->GetDigIOSignalProp(module, index);
+    if (value < 0 || *index < 0) {
         return -1;
     }
-    // Only switches are written: a property after the enable switch that is not a boolean
-    // (the digital module may keep other records there) ends the run.
-    for (int k = 0; k < kDiginSwitches; ++k) {
+    // Only switches count: a property after the enable switch that is not a boolean (the
+    // digital module may keep other records there) ends the run.
+    *count = 1;
+    while (*count < kDiginSwitches && *index + *count <= 0xFFFF) {
         KestBool record{};
-        if (k > 0 && (gKestCache->CopyKestProperty(unsigned(module), unsigned(index + k), &record,
-                                                   sizeof record) < sizeof record ||
-                      record.head.type != kKestBoolType)) {
+        if (gKestCache->CopyKestProperty(unsigned(*module), unsigned(*index + *count), &record,
+                                         sizeof record) < sizeof record ||
+            record.head.type != kKestBoolType) {
             break;
         }
-        if (gKestClient->SendBool(unsigned(module), unsigned(index + k), on) == 0) {
-            return -1;
-        }
+        ++*count;
     }
-    return 0;
+    return value;
 }
 
 } // namespace kestlib

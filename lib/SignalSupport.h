@@ -16,12 +16,10 @@ bool StreamSwitch(int electrode, const char* stream, KestStreamSwitch* out);
 // True when the electrode belongs to a front end or analog input the processor has.
 bool HaveElectrode(int electrode);
 
-// The digital input stream's switch: its value, -1 when the digital module lacks it.
-int DiginSwitch();
-// Sends `on` to the digital input stream's switch and to those of the four properties after
-// it that are switches too: 0 once queued, -1 when the switch is missing or the change could
-// not be queued.
-int DiginSwitchSet(bool on);
+// The digital input stream's switch: its value, -1 when the digital module lacks it. When
+// found, *module and *index address it and *count tells how many switches start there: the
+// stream's own and those of the four properties after it that are switches too.
+int DiginSwitch(int* module, int* index, int* count);
 
 // Stages the custom slot of the filter takes (never more than one packet carries); -1 for an
 // unknown filter or slot.

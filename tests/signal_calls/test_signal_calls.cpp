@@ -218,21 +218,22 @@ TEST_F(SignalCalls, OperatorSelectionNeedsAnOperatorOnTheStreamLink) {
     EXPECT_EQ(kl_signal_save_set(0, 4, "raw", 1), KL_ERR_INVALID_NETWORK);
 }
 
-TEST_F(SignalCalls, DigitalInputSwitchLeavesOtherRecordsAlone) {
-    Open(1);
-    const auto [enable, records] =
+TEST_F(SignalCalls, DigitalInputSwitchesAreOnlyBooleans) {
+    Open(1, [](paxsim::ProcessorModel& model) {
+        // A second switch right after the stream's own; the records after it are not switches.
+        paxsim::ModuleModel& digital = *model.Find(kKestDigitalModule);
+        const std::uint16_t enable = digital.streams.at(0).enableFirst;
+        digital.records.at(enable + 1) = digital.records.at(enable);
+    });
+    const std::uint16_t expected =
         server_->WithModel([](paxsim::ProcessorModel& model, paxsim::DataGenerator&) {
-            const paxsim::ModuleModel& digital = *model.Find(kKestDigitalModule);
-            return std::make_pair(digital.streams.at(0).enableFirst, digital.records);
+            return model.Find(kKestDigitalModule)->streams.at(0).enableFirst;
         });
-    EXPECT_EQ(kestlib::DiginSwitch(), 1);
-    ASSERT_EQ(kestlib::DiginSwitchSet(false), 0);
-    ASSERT_TRUE(WaitFor([] { return kestlib::DiginSwitch() == 0; }));
-    // The records after the switch are not switches: they keep what they held.
-    for (std::uint16_t k = 1; k < 5; ++k) {
-        EXPECT_EQ(Stored(kKestDigitalModule, std::uint16_t(enable + k)), records.at(enable + k))
-            << "record " << enable + k;
-    }
-    ASSERT_EQ(kestlib::DiginSwitchSet(true), 0);
-    EXPECT_TRUE(WaitFor([] { return kestlib::DiginSwitch() == 1; }));
+    int module = -1;
+    int index = -1;
+    int count = 0;
+    EXPECT_EQ(kestlib::DiginSwitch(&module, &index, &count), 1);
+    EXPECT_EQ(module, int(kKestDigitalModule));
+    EXPECT_EQ(index, expected);
+    EXPECT_EQ(count, 2);
 }
