@@ -22,6 +22,7 @@
 %     'digin'         - retrieve digital inputs
 %     'digout'        - control digital outputs
 %     'signal'        - enable or disable signals
+%     'signal-save'   - read and set which signals are saved to file
 %     'filter'        - modify and retrieve filter information
 %     'stim'          - send stim control string
 %     'stimseq'       - complex control of stimulation
@@ -42,6 +43,20 @@
 %     'audio-tone'    - set and receive audio tone
 %     'processor'     - commands to control the processor
 %     'version'       - get software versions
+%
+%   Signals and filters (electrodes are 1-based):
+%
+%     kestmex('signal', elec)                   streams of the electrodes
+%     kestmex('signal', elec, stream [, value]) read or switch a stream
+%     kestmex('signal', 'digin' [, value])      the digital input stream
+%     kestmex('signal-save', elec, stream [, value] [, target])
+%         saved to file by the first operator, by target 'processor' or by
+%         the operator at the address target (operators: TCP only)
+%     kestmex('filter', 'list', elec [, filter [, select]])
+%     kestmex('filter', 'set', elec, filter, select)
+%     kestmex('filter', 'custom', elec, filter, sos) with the fields label,
+%         center, lowCutoff, highCutoff, centerOrder, lowOrder, highOrder,
+%         numStages and sos (numStages x 6: b0 b1 b2 a0 a1 a2 per stage)
 %
 %   'help', 'processor' and 'processor-status' work without a connection and
 %   never open one: kestmex('processor-status') returns 1 when a processor
