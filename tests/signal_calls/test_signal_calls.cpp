@@ -4,8 +4,10 @@
 #include "LiveProcessor.h"
 
 #include "cache/KestPacket.h"
+#include "client/KestClient.h"
 #include "emulator/model/OperatorModel.h"
 #include "lib/SignalSupport.h"
+#include "network/OperNetwork/OperRegistry.h"
 
 #include <gtest/gtest.h>
 
@@ -33,6 +35,14 @@ std::uint32_t StoredMask(const Record& record, unsigned entry) {
     const auto& desc = *reinterpret_cast<const BmFeSignalSelectionDesc*>(record.data());
     return desc.entries[entry].channelMask;
 }
+
+// Routes to operators that refuse every packet, as a connection that fails would.
+class RefusingRoutes : public KestOperatorRoutes {
+  public:
+    bool IsDirectLink() const override { return false; }
+    bool SendToOperator(std::uint32_t, const KestPacket&) override { return false; }
+    unsigned SendToAllOperators(const KestPacket&) override { return 0; }
+};
 
 class SignalCalls : public LiveProcessor {
   protected:
@@ -236,4 +246,16 @@ TEST_F(SignalCalls, DigitalInputSwitchesAreOnlyBooleans) {
     EXPECT_EQ(module, int(kKestDigitalModule));
     EXPECT_EQ(index, expected);
     EXPECT_EQ(count, 2);
+}
+
+TEST_F(SignalCalls, OperatorRequestThatCannotBeSentFailsAtOnce) {
+    Open(1, nullptr, true, {150});
+    int id = 0;
+    ASSERT_EQ(kl_operator_add(&id, Wired(150).c_str(), nullptr, nullptr), KL_SUCCESS);
+    RefusingRoutes refusing;
+    gKestClient->SetOperatorRoutes(&refusing);
+    EXPECT_EQ(kl_signal_save(0, 4, "raw"), KL_ERR_OPERATOR_NOT_FOUND);
+    EXPECT_EQ(kl_signal_save_set(0, 4, "raw", 1), KL_ERR_OPERATOR_NOT_FOUND);
+    gKestClient->SetOperatorRoutes(&oper::LinkRoutes());
+    EXPECT_EQ(kl_signal_save(0, 4, "raw"), 0);
 }
