@@ -30,6 +30,8 @@ expect_equal(kestmex('signal', [1 32 40], 'lfp'), int32([0 0 1]), 'front end 1 s
 kestmex('signal', 5, 'lfp', 0.5);
 expect_equal(kestmex('signal', 1, 'lfp'), int32(1), 'a fraction switches on');
 expect_error('value for continuous stream must be a single number', 'signal', 1, 'lfp', [1 0]);
+expect_error('value for continuous stream must be a single number', 'signal', 1, 'hi-res', ...
+             [1 0]);
 
 % Per-channel streams: one value each, or one for all.
 kestmex('signal', [1 2], 'spk', [0 1]);

@@ -259,3 +259,22 @@ TEST_F(SignalCalls, OperatorRequestThatCannotBeSentFailsAtOnce) {
     gKestClient->SetOperatorRoutes(&oper::LinkRoutes());
     EXPECT_EQ(kl_signal_save(0, 4, "raw"), 0);
 }
+
+TEST_F(SignalCalls, PerChannelStreamOfAnotherNameIsNotSwitched) {
+    Open(1, [](paxsim::ProcessorModel& model) {
+        // The stream where channel 5's spike stream would be carries another name.
+        paxsim::ModuleModel& processing = *model.Find(2);
+        for (const paxsim::StreamInfo& stream : processing.streams) {
+            if (stream.name == "spk" && stream.channel == 5) {
+                auto& desc =
+                    paxsim::View<KestOutputStreamDesc>(processing.records.at(stream.descIndex));
+                std::snprintf(desc.name, sizeof desc.name, "%s", "other");
+            }
+        }
+    });
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(kl_signal_spk(5), -1);
+    EXPECT_EQ(kl_signal_set_spk(5, 0), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "cannot find stream spk for electrode 5\n");
+    EXPECT_EQ(Switches(2, "spk"), std::vector<int>(32, 1)) << "no switch was written";
+}
