@@ -52,6 +52,9 @@ std::int32_t OperatorModel::TrialStatus(std::uint32_t now) {
 
 void OperatorModel::Answer(std::uint16_t index, const Record& record, std::uint32_t now,
                            Outbox& out) {
+    if (silent_) {
+        return;
+    }
     std::size_t at = out.Bytes().size();
     out.AppendConfig(0, index, record, now);
     // From an operator: processor id 150 in the header and as the address's target.

@@ -31,6 +31,8 @@ class OperatorModel {
     // The signal-selection descriptor the operator answers as number `slot` (below
     // kOperatorSelectionSlots); a test may change it.
     Record& Selection(unsigned slot) { return selections_.at(slot); }
+    // A silent operator takes packets but answers none.
+    void SetSilent(bool silent) { silent_ = silent; }
     const KestRecordingTrialDescriptor& Trial() const {
         return View<KestRecordingTrialDescriptor>(trial_);
     }
@@ -44,6 +46,7 @@ class OperatorModel {
     std::uint32_t settleTicks_;
     std::uint32_t setAt_ = 0;
     bool pending_ = false;
+    bool silent_ = false;
 };
 
 } // namespace paxsim

@@ -248,7 +248,7 @@ TEST_F(SignalCalls, DigitalInputSwitchesAreOnlyBooleans) {
     EXPECT_EQ(count, 2);
 }
 
-TEST_F(SignalCalls, OperatorRequestThatCannotBeSentFailsAtOnce) {
+TEST_F(SignalCalls, OperatorRequestUnsentOrUnanswered) {
     Open(1, nullptr, true, {150});
     int id = 0;
     ASSERT_EQ(kl_operator_add(&id, Wired(150).c_str(), nullptr, nullptr), KL_SUCCESS);
@@ -258,6 +258,10 @@ TEST_F(SignalCalls, OperatorRequestThatCannotBeSentFailsAtOnce) {
     EXPECT_EQ(kl_signal_save_set(0, 4, "raw", 1), KL_ERR_OPERATOR_NOT_FOUND);
     gKestClient->SetOperatorRoutes(&oper::LinkRoutes());
     EXPECT_EQ(kl_signal_save(0, 4, "raw"), 0);
+
+    // An operator that takes the request but never answers.
+    server_->WithOperator(150, [](paxsim::OperatorModel& oper) { oper.SetSilent(true); });
+    EXPECT_EQ(kl_signal_save_set(0, 4, "raw", 1), KL_ERR_NO_RESPONSE);
 }
 
 TEST_F(SignalCalls, PerChannelStreamOfAnotherNameIsNotSwitched) {
