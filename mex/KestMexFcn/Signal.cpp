@@ -25,7 +25,7 @@ constexpr std::size_t kNameSize = 32;
     throw MexError("usage: kestmex('signal', elec, [stream, [value (0|1))] ])");
 }
 
-void Digin(int nrhs, mxArray* plhs[], const mxArray* prhs[]) {
+void DigitalInputSwitch(int nrhs, mxArray* plhs[], const mxArray* prhs[]) {
     const std::optional<std::string> text = ReadText(prhs[1], kNameSize);
     if (!text) {
         throw MexError(kId, "cannot get electrode string");
@@ -117,7 +117,7 @@ void Signal(int, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         Usage();
     }
     if (IsText(prhs[1])) {
-        Digin(nrhs, plhs, prhs);
+        DigitalInputSwitch(nrhs, plhs, prhs);
         return;
     }
     const std::vector<std::uint32_t> electrodes = ReadKnownElectrodes(prhs[1], kId, Usage);
