@@ -34,5 +34,8 @@ int kestlib_c_header_check(void) {
         return 4;
     kl_error_free_message(copy);
     callback(NULL, &message);
+    /* A filter description: the 148-byte head, then four coefficients per stage. */
+    if (sizeof(KestFilterDesc) != 148 || KL_FILTER_DESC_SIZE(3) != 196)
+        return 5;
     return 0;
 }
