@@ -1,7 +1,8 @@
 % Peripheral commands against the emulated processor: batteries and power sensors, button
 % counts after emulated presses, LEDs, the audio tone and the implant transceiver of front
-% end 4 (electrodes 97-128), with their usage and error texts.
-expect_equal(kestmex(), true, 'open');
+% end 4 (electrodes 97-128), with their usage and error texts. Over TCP: a button press in a
+% datagram dropped on a busy machine would fail the test for no fault of the commands.
+expect_equal(kestmex('tcp'), true, 'open');
 
 % --- Batteries and sensors.
 expect_equal(kestmex('battery'), 87, 'internal battery');
