@@ -49,6 +49,9 @@ struct KestContBlockRun {
 // Counts of one electrode's segment ring: (missing count, count).
 using KestSegmentCount = std::pair<std::uint32_t, std::uint32_t>;
 
+// Panel properties of the processor's own module (module 0), by panel number.
+enum class KestPanelProp { Button, ButtonMonitor, Led, LedMonitor };
+
 class KestCache {
   public:
     using ErrorCallbackFn = void (*)(void* userData, const KestErrorMessage_t* message);
@@ -191,6 +194,13 @@ class KestCache {
     bool GetStreamSwitch(int electrode, const std::string& name, KestStreamSwitch* out);
     // The processor's file-save selection of the electrode's front end, copied whole.
     bool CopyFileSaveSelection(unsigned electrode, BmFeSignalSelectionDesc* out, unsigned* index);
+    // --- Peripheral lookups. See KestCachePeripherals.cpp.
+    // Index (above 0) of the named property `prop` (a ModuleData::Prop value) of a module;
+    // -1 when the module is unknown or does not offer the property.
+    int GetNamedPropId(unsigned module, int prop);
+    // Index of module 0's panel property for panel number 1-8 (buttons 1-4, LEDs 2-8); -1
+    // when the number has no such property, or module 0 is unknown or does not offer it.
+    int GetPanelPropId(KestPanelProp kind, int number);
 
     // --- Continuous retrieval. See KestCacheRetrieval.cpp.
     int GetContData(std::uint32_t* outTime, float* dest, std::uint32_t count, unsigned electrode,

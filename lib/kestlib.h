@@ -364,6 +364,98 @@ KL_API KestFilterDesc* kl_filter_get_desc(int electrode, const char* filter,
  * the slot cannot be found. */
 KL_API int32_t kl_filter_set_custom(int electrode, const char* filter,
                                     const KestFilterDesc* description) KL_NOEXCEPT;
+ * Processor peripherals
+ *
+ * Readings come from the processor's own module as the processor last reported them.
+ * Panel numbers: buttons 1-4, LEDs 2-8. A number outside those, one whose property this
+ * processor does not offer, or whose record is missing or too short gives
+ * KL_ERR_UNSUPPORTED (-3) with nothing sent. */
+
+typedef enum KL_BUTTON_ID {
+    KL_BUTTON_STOP_STIM = 1,
+    KL_BUTTON_EVENT = 2,
+    KL_BUTTON_F1 = 3,
+    KL_BUTTON_F2 = 4
+} KL_BUTTON_ID;
+
+#define KL_LED_EVENT 2
+#define KL_LED_F1 3
+#define KL_LED_F2 4
+#define KL_LED_PORT_A 5 /* the port LEDs 5-8 hold a 32-bit value, the others 0 or 1 */
+#define KL_LED_PORT_B 6
+#define KL_LED_PORT_C 7
+#define KL_LED_PORT_D 8
+
+/* A power sensor reading. */
+typedef struct KestSensorReading {
+    float current;
+    float voltage;
+    float power;
+} KestSensorReading;
+
+/* Battery charge in percent (-1 when the processor reports none) and whether an external
+ * battery is attached (0 or 1; 1 also when the processor's module is unknown). A null
+ * pointer writes nothing. Return 0. */
+KL_API int32_t kl_internal_battery(int32_t* percent) KL_NOEXCEPT;
+KL_API int32_t kl_external_battery(int32_t* percent) KL_NOEXCEPT;
+KL_API int32_t kl_external_battery_detected(int32_t* detected) KL_NOEXCEPT;
+/* The wall and VDD power sensors: 0 (a null reading writes nothing), -3 when the processor
+ * has no such sensor. */
+KL_API int32_t kl_wall_sensor(KestSensorReading* reading) KL_NOEXCEPT;
+KL_API int32_t kl_vdd_sensor(KestSensorReading* reading) KL_NOEXCEPT;
+/* Plays a tone: frequency in Hz and duration in ms, each 0-65535 (else -6, nothing sent).
+ * 0 once it is on its way (the processor's echo updates the stored tone), -3 when the
+ * processor has no audio tone, -1 when it could not be queued. */
+KL_API int32_t kl_audio_tone_set(const int32_t* frequency_hz,
+                                 const int32_t* duration_ms) KL_NOEXCEPT;
+
+/* Presses of a button since the previous query (the query resets the count). -1 when the
+ * processor's module is unknown. */
+KL_API int32_t kl_button_get_count(int32_t* count, int button) KL_NOEXCEPT;
+/* Whether the processor watches a button or LED (sent without waiting for the echo): 0 once
+ * on its way, -1 when it could not be queued. */
+KL_API int32_t kl_button_set_monitor(int on, int button) KL_NOEXCEPT;
+KL_API int32_t kl_led_set_monitor(int on, int led) KL_NOEXCEPT;
+/* Sets an LED (LEDs 2-4: on for any value but 0; port LEDs: the value) and waits up to one
+ * second for the processor to confirm it: 0 confirmed, -4 not confirmed. */
+KL_API int32_t kl_led_set(int32_t value, int led) KL_NOEXCEPT;
+/* An LED's state: 0 or 1, or a port LED's 32-bit value. -1 when the processor's module is
+ * unknown. */
+KL_API int32_t kl_led(int32_t* value, int led) KL_NOEXCEPT;
+
+/* ------------------------------------------------------------------------
+ * Implant transceivers
+ *
+ * A transceiver is a front end whose label contains "quarnel"; it is named by any of its
+ * electrodes (0-511). An electrode without one prints why to standard error and gives -1
+ * (kl_transceiver_cmd_response: KL_ERR_INVALID_ELECTRODE). A transceiver that lacks the
+ * property a call needs gives -1 (kl_transceiver_cmd_response: -3), nothing sent. */
+
+#define KL_TRANSCEIVER_WORDS 32
+
+/* A command for the implant: the command register word and up to 32 data words (count
+ * above 32: the first 32 are sent). */
+typedef struct KestTransceiverCommand {
+    uint16_t command;
+    uint16_t count;
+    uint16_t data[KL_TRANSCEIVER_WORDS];
+} KestTransceiverCommand;
+
+/* Asks the transceiver whether its implant is connected (waits up to 1 s): 0 with *connected
+ * 0 or 1 as the processor answered, -1 when no answer came. */
+KL_API int32_t kl_transceiver_connected(int electrode, int32_t* connected) KL_NOEXCEPT;
+/* Starts (on) or stops the search for an implant, without waiting for the echo. */
+KL_API int32_t kl_transceiver_enable(int electrode, int on) KL_NOEXCEPT;
+/* Reads the implant's 32 status words (waits up to 5 s): 0, or -1 when nothing arrived. */
+KL_API int32_t kl_transceiver_status(uint16_t status[KL_TRANSCEIVER_WORDS],
+                                     int electrode) KL_NOEXCEPT;
+/* Sends a command and waits up to 5 s for the transceiver to acknowledge it: 0, or -1. */
+KL_API int32_t kl_transceiver_command(int electrode,
+                                      const KestTransceiverCommand* command) KL_NOEXCEPT;
+/* Reads the implant's answer to the last command, 32 words (waits up to 1 s): 0, or -4 when
+ * no answer came. */
+KL_API int32_t kl_transceiver_cmd_response(uint16_t response[KL_TRANSCEIVER_WORDS],
+                                           int electrode) KL_NOEXCEPT;
 
 #ifdef __cplusplus
 }

@@ -69,6 +69,23 @@
 %   Errors and warnings that the processor reports arrive as errors and
 %   warnings of the next kestmex call.
 %
+%   The processor's peripherals and implant transceivers (electrodes 1-512):
+%
+%     kestmex('battery')                        internal battery charge in percent
+%     kestmex('sensor', NAME [, option])        NAME 'battery', 'external-battery',
+%                                               'detect-external-battery', 'wall' or
+%                                               'vdd'; [i, v, p] = kestmex('sensor',
+%                                               'wall') gives current, voltage, power
+%     kestmex('button', NAME)                   presses since the previous query;
+%                                               NAME 'stop_stim', 'event', 'f1', 'f2'
+%     kestmex('button', 'watch', NAME, value)
+%     kestmex('led', NAME)                      LED state; NAME 'event', 'f1', 'f2'
+%     kestmex('led', 'set'|'watch', NAME, value)
+%     kestmex('audio-tone', freqHz, durationMs) each 0-65535
+%     kestmex('transceiver', 'enable', elec [, flag])
+%     kestmex('transceiver', 'connected'|'status', elec)
+%     kestmex('transceiver', 'command', elec, cmd, data)   data: up to 32 words
+%
 %   For more on a command, call it without further arguments, for example
 %   kestmex('cont'); kestmex('help') lists the commands in the command window.
 %

@@ -143,8 +143,14 @@ void ProcessorModel::ApplySet(std::uint8_t module, std::uint16_t index, const st
     }
     stored = std::move(incoming);
     ++version_;
-    if (Act(*m, index, now, out)) {
-        Echo(module, index, now, out);
+    Outbox held;
+    const bool hold = HoldsTransceiverAnswer(*m, index);
+    Outbox& answers = hold ? held : out;
+    if (Act(*m, index, now, answers)) {
+        Echo(module, index, now, answers);
+    }
+    if (hold) {
+        ReleaseTransceiverAnswer(held, now);
     }
 }
 

@@ -13,6 +13,7 @@
 #include "emulator/model/ModelConfig.h"
 #include "emulator/model/ModuleModel.h"
 #include "emulator/model/Outbox.h"
+#include "emulator/model/TransceiverFaults.h"
 
 #include <cstdint>
 #include <deque>
@@ -54,6 +55,8 @@ class ProcessorModel {
 
     void SetEchoMode(EchoMode mode) { echoMode_ = mode; }
     void SetEchoDelay(std::uint32_t ticks) { echoDelay_ = ticks; }
+    // Transceiver properties answered at once, late or never.
+    void SetTransceiverFaults(TransceiverFaults faults) { transceiverFaults_ = faults; }
 
     // Front-panel button press: the button's record with value 1, then 0.
     bool PressButton(const std::string& button, std::uint32_t now, Outbox& out);
@@ -114,12 +117,17 @@ class ProcessorModel {
     void EmitStimSegment(const StimPlay& play, std::uint32_t time, Outbox& out);
     void MeasureImpedance(ModuleModel& module, std::uint32_t now, Outbox& out);
     bool NameIs(const ModuleModel& module, const char* name, std::uint16_t index) const;
+    // Whether the transceiver knob holds back the answers to a set of this property, and
+    // what becomes of them (TransceiverAnswers.cpp).
+    bool HoldsTransceiverAnswer(const ModuleModel& module, std::uint16_t index) const;
+    void ReleaseTransceiverAnswer(const Outbox& held, std::uint32_t now);
 
     ModelConfig config_;
     ModelConfig initialConfig_;
     std::vector<ModuleModel> modules_;
     EchoMode echoMode_ = EchoMode::Normal;
     std::uint32_t echoDelay_ = 0;
+    TransceiverFaults transceiverFaults_;
     std::deque<Delayed> delayed_;
     std::vector<StimPlay> stimPlays_;
     std::map<std::uint32_t, std::uint16_t> segmentSequence_; // module << 8 | stream

@@ -65,7 +65,7 @@ const char* ControlChannel::Help() {
            "error LEVEL CODE TEXT | button stop|event|f1|f2 | silence MS | loss SHARE | "
            "flag-every N | seq-gap EVERY [SIZE] | spike-rate HZ | digital-rate HZ | "
            "digin VALUE | config-change [KIND] | restart | digout | get MODULE INDEX | "
-           "trial-status HOST | oper-error HOST TEXT | quit";
+           "trial-status HOST | oper-error HOST TEXT | transceiver normal|never|late MS | quit";
 }
 
 std::string ControlChannel::Execute(const std::string& line) {
@@ -115,6 +115,21 @@ std::string ControlChannel::Execute(const std::string& line) {
             auto ticks = std::uint32_t(Integer(a, 0, 600000) * 30);
             server_.WithModel(
                 [&](ProcessorModel& model, DataGenerator&) { model.SetEchoDelay(ticks); });
+            return "ok";
+        }
+        if (command == "transceiver") {
+            in >> a >> b;
+            TransceiverFaults faults;
+            if (a == "never") {
+                faults.answer = TransceiverAnswer::Never;
+            } else if (a == "late") {
+                faults.answer = TransceiverAnswer::Late;
+                faults.delayTicks = std::uint32_t(Integer(b, 0, 600000) * 30);
+            } else if (a != "normal") {
+                return "error transceiver takes normal, never or late MS";
+            }
+            server_.WithModel(
+                [&](ProcessorModel& model, DataGenerator&) { model.SetTransceiverFaults(faults); });
             return "ok";
         }
         if (command == "error") {

@@ -10,8 +10,7 @@ words{end + 1} = 'help';
 assert(numel(unique(words)) == 34 && numel(words) == 35);
 pending = {'stim', ...
            'stimseq', 'trial', 'digout', 'fastsettle', ...
-           'adc2phys', 'lowcorner', 'addoper', 'impedance', 'ground', 'reference', ...
-           'transceiver', 'battery', 'sensor', 'button', 'led', 'audio-tone'};
+           'adc2phys', 'lowcorner', 'addoper', 'impedance', 'ground', 'reference'};
 
 for round = 1:2
   for i = 1:numel(words)
