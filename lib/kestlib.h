@@ -364,6 +364,8 @@ KL_API KestFilterDesc* kl_filter_get_desc(int electrode, const char* filter,
  * the slot cannot be found. */
 KL_API int32_t kl_filter_set_custom(int electrode, const char* filter,
                                     const KestFilterDesc* description) KL_NOEXCEPT;
+
+/* ------------------------------------------------------------------------
  * Processor peripherals
  *
  * Readings come from the processor's own module as the processor last reported them.
