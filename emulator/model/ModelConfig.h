@@ -40,6 +40,9 @@ struct FrontEndConfig {
     bool emg = false;
     bool spkFilt = false;
     bool spk = true;
+    // Item texts of a stimulating front end's "Stim Resolution" (µA per step); empty: the
+    // standard "1", "2", "5", "10", "20".
+    std::vector<std::string> stimResolution;
 };
 
 struct ModelConfig {

@@ -158,7 +158,11 @@ ModuleModel BuildHardwareModule(const ModelConfig& config, unsigned frontEnd) {
             b.AddCombo("Stim Type", {"Edge", "Level"}, 0);
             b.AddNamed("Stim Event Trigger Map", kKestStimEventTriggerMapType,
                        EmptyRecord(kKestStimEventTriggerMapType, 12));
-            b.AddCombo("Stim Resolution", {"1", "2", "5", "10", "20"}, 0);
+            b.AddCombo("Stim Resolution",
+                       fe.stimResolution.empty()
+                           ? std::vector<std::string>{"1", "2", "5", "10", "20"}
+                           : fe.stimResolution,
+                       0);
             // Calibration: the status word record, then five blocks of 128 table values.
             std::uint16_t calib = static_cast<std::uint16_t>(b.NextIndex() + 1);
             b.Add(PropertyDescRecord("Stim Calibration", kListRecordType, calib, 6));
