@@ -18,7 +18,6 @@
 
 namespace {
 
-using links_test::WaitFor;
 using namespace std::chrono_literals;
 
 constexpr int kStimElectrode = 5;       // front end 0, stimulating
@@ -26,13 +25,19 @@ constexpr int kRecordingElectrode = 40; // front end 1, records only
 constexpr int kManyOptionsElectrode = 70;
 constexpr int kBadOptionElectrode = 100;
 
+template <typename Done> bool WaitFor(Done done) {
+    return links_test::WaitFor(done, std::chrono::milliseconds(10000));
+}
+
 class StimCallsLive : public ::testing::Test {
   protected:
     void SetUp() override {
         LINKS_REQUIRE_LOOPBACK();
         net_ = links_test::UseLoopbackNet(3);
         paxsim::ServerOptions options;
-        options.mode = paxsim::TransportMode::Udp;
+        // The stream link loses nothing, and only stimulation segments are streamed: the
+        // checks wait for echoes and segments, which a loaded machine must not drop.
+        options.mode = paxsim::TransportMode::Tcp;
         options.net = net_;
         paxsim::ModelConfig model = paxsim::ModelConfig::Default(4);
         model.frontEnds[2].kind = paxsim::FrontEndKind::Stim;
@@ -41,12 +46,16 @@ class StimCallsLive : public ::testing::Test {
         }
         model.frontEnds[3].kind = paxsim::FrontEndKind::Stim;
         model.frontEnds[3].stimResolution = {"1", "2 uA"};
+        for (paxsim::FrontEndConfig& fe : model.frontEnds) {
+            fe.raw = fe.lfp = fe.spk = false;
+        }
+        model.analog1k = false;
         paxsim::DataConfig data;
         data.spikeRate = 0;
         data.digitalRate = 0;
         server_ = std::make_unique<paxsim::Server>(model, data, options);
         server_->Start();
-        ASSERT_EQ(kl_open_udp(), KL_SUCCESS);
+        ASSERT_EQ(kl_open_tcp(), KL_SUCCESS);
     }
     void TearDown() override {
         kl_close();
