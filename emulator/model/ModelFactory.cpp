@@ -2,6 +2,7 @@
 
 #include "emulator/model/ModuleBuilder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -165,9 +166,11 @@ ModuleModel BuildHardwareModule(const ModelConfig& config, unsigned frontEnd) {
                        0);
             // Calibration: the status word record, then five blocks of 128 table values.
             std::uint16_t calib = static_cast<std::uint16_t>(b.NextIndex() + 1);
-            b.Add(PropertyDescRecord("Stim Calibration", kListRecordType, calib, 6));
+            const unsigned blocks = std::max(fe.calibrationBlocks, 5u);
+            b.Add(PropertyDescRecord("Stim Calibration", kListRecordType, calib,
+                                     static_cast<std::uint16_t>(1 + blocks)));
             b.Add(WordArrayRecord(kListRecordType, 2));
-            for (int k = 0; k < 5; ++k) {
+            for (unsigned k = 0; k < blocks; ++k) {
                 b.Add(WordArrayRecord(kListRecordType, 130));
             }
             b.Name("Stim Calibration", calib);

@@ -182,3 +182,12 @@ kestmex('stim', 'enable', 1);
 expect_error('Invalid stimulation sequence.', 'stimseq', t);
 expect_equal(kestmex('stim', 'enable'), 1, 'left on: the user switched it on');
 kestmex('stim', 'enable', 0);
+
+% Without a global enable (its cached copy cleared by a write the processor left unanswered),
+% "res" and "exhaust" refuse to change anything.
+paxctl('echo drop');
+expect_error('failed to set property', 'stim', 'enable', 1);
+expect_error('failed to retrieve global stim enable property', 'stim', 'res', 3, 2);
+expect_error('failed to retrieve global stim enable property', 'stim', 'exhaust', 3, 2);
+expect_equal(kestmex('stim', 'res', 3), 1, 'resolution unchanged');
+paxctl('echo normal');

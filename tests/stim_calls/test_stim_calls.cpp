@@ -41,6 +41,7 @@ class StimCallsLive : public ::testing::Test {
         options.net = net_;
         paxsim::ModelConfig model = paxsim::ModelConfig::Default(4);
         model.frontEnds[2].kind = paxsim::FrontEndKind::Stim;
+        model.frontEnds[2].calibrationBlocks = 7;
         for (int i = 1; i <= 40; ++i) {
             model.frontEnds[2].stimResolution.push_back(std::to_string(i));
         }
@@ -173,6 +174,11 @@ TEST_F(StimCallsLive, SelectionsRoundTripAndRefuseOutOfRange) {
     EXPECT_EQ(kl_stim_get_trigger_source(kStimElectrode, nullptr), KL_ERR_INVALID_PARAMETER);
     EXPECT_EQ(kl_stim_get_res_options(kStimElectrode, nullptr), KL_ERR_INVALID_PARAMETER);
     EXPECT_EQ(kl_stim_get_res_options(kRecordingElectrode, options), 0);
+
+    // The step of a selection is read only inside the option list.
+    EXPECT_EQ(kestlib::StimResolutionStep(kStimElectrode, 4), 20.0);
+    EXPECT_EQ(kestlib::StimResolutionStep(kStimElectrode, 5), 0.0);
+    EXPECT_EQ(kestlib::StimResolutionStep(kStimElectrode, 70000), 0.0);
 }
 
 TEST_F(StimCallsLive, OptionListsStopAtTheirLimitAndRefuseTextThatIsNoNumber) {
@@ -270,6 +276,15 @@ TEST_F(StimCallsLive, CalibrationReadLoadAndStart) {
         bool same = loaded != nullptr && std::memcmp(loaded, table.get(), sizeof *loaded) == 0;
         kl_stim_calib_free(loaded);
         return same;
+    }));
+
+    // A table of more blocks than a record holds: the first five are read, no more.
+    ASSERT_EQ(kl_stim_calib_start(kManyOptionsElectrode), KL_SUCCESS);
+    EXPECT_TRUE(WaitFor([] {
+        KestStimCalib_t* run = kl_stim_calib_get(kManyOptionsElectrode);
+        bool done = run != nullptr && run->timestamp > 3 && run->table[639] == 1639;
+        kl_stim_calib_free(run);
+        return done;
     }));
 
     // An electrode without a calibration table: nothing sent anywhere.
