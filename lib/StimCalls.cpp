@@ -44,17 +44,24 @@ std::int32_t Field(const std::uint8_t* record, std::size_t offset) {
     return kest::load_le<std::int32_t>(record + offset);
 }
 
-// Copies the electrode's combo box, puts `value` into its selection and sends it. False when
-// the box is missing or the value is not one of its options.
-bool SetSelection(StimBox which, int electrode, int value) {
+enum class SetResult { Sent, Missing, OutOfRange, NotQueued };
+
+// Copies the electrode's combo box, puts `value` into its selection and sends the copy.
+SetResult SetSelection(StimBox which, int electrode, int value) {
     KestComboBox box{};
     StimSetting at;
-    if (!CopyStimBox(which, electrode, &box, &at) || value < 0 || value >= int(box.itemCount)) {
-        return false;
+    if (!CopyStimBox(which, electrode, &box, &at)) {
+        return SetResult::Missing;
+    }
+    if (value < 0 || value >= int(box.itemCount)) {
+        return SetResult::OutOfRange;
     }
     box.selection = std::uint16_t(value);
-    return gKestClient != nullptr &&
-           gKestClient->SendComboBox(box, unsigned(at.module), unsigned(at.index)) == 1;
+    if (gKestClient == nullptr ||
+        gKestClient->SendComboBox(box, unsigned(at.module), unsigned(at.index)) != 1) {
+        return SetResult::NotQueued;
+    }
+    return SetResult::Sent;
 }
 
 bool GetSelection(StimBox which, int electrode, int* value) {
@@ -200,20 +207,22 @@ KL_API int32_t kl_stim_set_res(int electrode, int level) noexcept {
         if (!Initialized("kl_stim_set_res")) {
             return KL_ERR_NOT_INITIALIZED;
         }
-        KestComboBox box{};
-        StimSetting at;
-        if (!CopyStimBox(StimBox::Resolution, electrode, &box, &at)) {
+        switch (SetSelection(StimBox::Resolution, electrode, level)) {
+        case SetResult::Sent:
+            return KL_SUCCESS;
+        case SetResult::Missing:
             std::fprintf(stderr,
                          "kl_stim_set_res:  unable to access stimulation settings for electrode "
                          "%u\n",
                          unsigned(electrode));
             return KL_ERR_UNKNOWN;
-        }
-        if (!SetSelection(StimBox::Resolution, electrode, level)) {
+        case SetResult::OutOfRange:
             std::fprintf(stderr, "kl_stim_set_res: level %d is outside of allowed range\n", level);
             return KL_ERR_UNKNOWN;
+        case SetResult::NotQueued:
+            break;
         }
-        return KL_SUCCESS;
+        return KL_ERR_UNKNOWN;
     });
 }
 
@@ -238,7 +247,7 @@ KL_API int32_t kl_stim_set_exhaust(int electrode, int value) noexcept {
         if (!Initialized("kl_stim_set_exhaust")) {
             return KL_ERR_NOT_INITIALIZED;
         }
-        if (!SetSelection(StimBox::Exhaust, electrode, value)) {
+        if (SetSelection(StimBox::Exhaust, electrode, value) != SetResult::Sent) {
             std::fprintf(stderr, "exhaust opt %d not allowed on elec %d\n", value, electrode);
             return KL_ERR_UNKNOWN;
         }
@@ -264,7 +273,7 @@ KL_API int32_t kl_stim_set_trigger_source(int electrode, int source) noexcept {
         if (!Initialized("kl_stim_set_trigger_source")) {
             return KL_ERR_NOT_INITIALIZED;
         }
-        if (!SetSelection(StimBox::TriggerSource, electrode, source)) {
+        if (SetSelection(StimBox::TriggerSource, electrode, source) != SetResult::Sent) {
             std::fprintf(stderr, "stim trigger source %d not allowed on elec %d\n", source,
                          electrode);
             return KL_ERR_UNKNOWN;

@@ -1,5 +1,5 @@
-// The pure stimulation encoders: header and control words, and one biphasic pulse train with
-// every refusal.
+// The stimulation calls without a connection: the pure encoders (header and control words,
+// one biphasic pulse train with every refusal) work, every other call refuses.
 #include "lib/kestlib.h"
 
 #include <gtest/gtest.h>
@@ -112,4 +112,53 @@ TEST(StimEncoders, BiphaseRefusals) {
     EXPECT_EQ(Biphase(8, 10, 0, 1000, 100, 0.5, 0).message,
               "kl_stim_biphase: the pulse is longer than its period\n");
     EXPECT_EQ(kl_stim_biphase(nullptr, 8, 10, 0, 100, 100, 0.2, 0), KL_ERR_INVALID_PARAMETER);
+}
+
+TEST(StimEncoders, EveryOtherCallNeedsAConnection) {
+    int value = 0;
+    float options[KL_STIM_MAX_OPTIONS] = {};
+    StimSeq_t seq{};
+    KestStimCalib_t calib{};
+    testing::internal::CaptureStdout();
+    const std::vector<int> results = {kl_stim_enable(),
+                                      kl_stim_enable_set(1),
+                                      kl_stim_get_latency(),
+                                      kl_stim_set_latency(0),
+                                      kl_stim_get_res_options(0, options),
+                                      kl_stim_get_exhaust_options(0, options),
+                                      kl_stim_get_res(0, &value),
+                                      kl_stim_set_res(0, 0),
+                                      kl_stim_get_exhaust(0, &value),
+                                      kl_stim_set_exhaust(0, 0),
+                                      kl_stim_get_trigger_source(0, &value),
+                                      kl_stim_set_trigger_source(0, 0),
+                                      kl_stim_trigger(0),
+                                      kl_stim_trigger_all(),
+                                      kl_stim_seq(&seq, 1),
+                                      kl_stim_calib_set(0, &calib),
+                                      kl_stim_calib_start(0)};
+    EXPECT_EQ(kl_stim_calib_get(0), nullptr);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    for (int result : results) {
+        EXPECT_EQ(result, KL_ERR_NOT_INITIALIZED);
+    }
+    EXPECT_EQ(printed, "kl_stim_enable: kestlib not initialized\n"
+                       "kl_stim_enable_set: kestlib not initialized\n"
+                       "kl_stim_get_latency: kestlib not initialized\n"
+                       "kl_stim_set_latency: kestlib not initialized\n"
+                       "kl_stim_get_res_options: kestlib not initialized\n"
+                       "kl_stim_get_exhaust_options: kestlib not initialized\n"
+                       "kl_stim_get_res: kestlib not initialized\n"
+                       "kl_stim_set_res: kestlib not initialized\n"
+                       "kl_stim_get_exhaust: kestlib not initialized\n"
+                       "kl_stim_set_exhaust: kestlib not initialized\n"
+                       "kl_stim_get_trigger_source: kestlib not initialized\n"
+                       "kl_stim_set_trigger_source: kestlib not initialized\n"
+                       "kl_stim_trigger: kestlib not initialized\n"
+                       "kl_stim_trigger_all: kestlib not initialized\n"
+                       "kl_stim_seq: kestlib not initialized\n"
+                       "kl_stim_calib_set: kestlib not initialized\n"
+                       "kl_stim_calib_start: kestlib not initialized\n"
+                       "kl_stim_calib_get: kestlib not inititalized\n");
+    EXPECT_EQ(kl_stim_calib_free(nullptr), KL_SUCCESS);
 }
