@@ -215,6 +215,10 @@ std::vector<std::int32_t> Merge(std::vector<std::int32_t> first,
 // cut the new stimulation short.
 void ParameterText(const std::string& text) {
     const StimParamManager parsed(text, nullptr);
+    if (!parsed.IsValid()) {
+        // Refused before anything is written or the pending switch-off is touched.
+        throw MexError("invalid stim command");
+    }
     const kestlib::PendingStimOff pending = kestlib::CancelStimOff();
     StimSetting at;
     bool on = false;
