@@ -201,6 +201,21 @@ class KestCache {
     // Index of module 0's panel property for panel number 1-8 (buttons 1-4, LEDs 2-8); -1
     // when the number has no such property, or module 0 is unknown or does not offer it.
     int GetPanelPropId(KestPanelProp kind, int number);
+    // --- Locked copies for the stimulation calls. See KestCacheStimQueries.cpp.
+    // Copies the stored record of (module, index) into dest under the lock: min(stored size,
+    // capacity) bytes, the rest of dest up to capacity zeroed. Returns the stored size; 0
+    // (dest untouched) when the record is missing, cleared by an unanswered confirmed write
+    // (type byte 0) or shorter than `minimum`.
+    std::size_t CopyPropertyRecord(unsigned module, unsigned index, void* dest,
+                                   std::size_t capacity, std::size_t minimum);
+    // The first `max` options of the electrode's resolution or exhausting-resistor combo box
+    // (as GetStimResOptions / GetExhaustOptions); returns how many were written, 0 when
+    // anything is missing, -1 when a resolution item text is not a number.
+    int GetStimResOptions(int electrode, float* values, int max);
+    int GetExhaustOptions(int electrode, float* values, int max);
+    // Address of the electrode's calibration status record and the number of value records
+    // of its "Stim Calibration" descriptor (status record included); 0 when it has none.
+    int GetStimCalibAddress(int electrode, int* module, int* index);
 
     // --- Continuous retrieval. See KestCacheRetrieval.cpp.
     int GetContData(std::uint32_t* outTime, float* dest, std::uint32_t count, unsigned electrode,

@@ -459,6 +459,101 @@ KL_API int32_t kl_transceiver_command(int electrode,
 KL_API int32_t kl_transceiver_cmd_response(uint16_t response[KL_TRANSCEIVER_WORDS],
                                            int electrode) KL_NOEXCEPT;
 
+/* ------------------------------------------------------------------------
+ * Stimulation
+ *
+ * Electrode arguments are 0-based. Writes go out without waiting for the processor's
+ * echo: a read may return the old value until the echo has updated the cache. Results:
+ * 0 success, -1 refused value, -2 not initialised, -3 setting not available (also for an
+ * electrode without a front end), -6 null pointer or value out of bounds, as stated per
+ * call. */
+
+/* One electrode's sequence: the header word, then the control words (at most 248 words in
+ * all are sent). */
+#ifndef KL_STIM_SEQ_T_DEFINED
+#define KL_STIM_SEQ_T_DEFINED
+#define KL_STIM_SEQ_MAX_WORDS 249
+typedef struct StimSeq_t {
+    int32_t elec;  /* 0-based electrode index */
+    int32_t count; /* words used, header word included */
+    uint32_t words[KL_STIM_SEQ_MAX_WORDS];
+} StimSeq_t;
+#endif
+
+/* Words one sequence packet carries: its size byte counts 7 head words and the sequence. */
+#define KL_STIM_SEQ_MAX_SENT_WORDS 248
+
+/* The most options kl_stim_get_res_options and kl_stim_get_exhaust_options ever write: the
+ * caller's array must hold this many floats. */
+#define KL_STIM_MAX_OPTIONS 32
+
+/* A calibration record: the calibration status word, then 5 blocks of 128 table values. */
+#define KL_STIM_CALIB_BLOCKS 5
+#define KL_STIM_CALIB_BLOCK_VALUES 128
+typedef struct KestStimCalib_t {
+    uint32_t timestamp;
+    uint16_t table[KL_STIM_CALIB_BLOCKS * KL_STIM_CALIB_BLOCK_VALUES];
+} KestStimCalib_t;
+
+/* Global stimulation enable: 0 or 1, -3 when the processor has no such setting. */
+KL_API int32_t kl_stim_enable(void) KL_NOEXCEPT;
+/* Writes it (on != 0); -3 when missing, -1 when the write could not be queued. */
+KL_API int32_t kl_stim_enable_set(int on) KL_NOEXCEPT;
+/* The stimulation latency (current value of the processor's latency record); -3 when
+ * missing. The set refuses a value outside the record's limits with -6. */
+KL_API int32_t kl_stim_get_latency(void) KL_NOEXCEPT;
+KL_API int32_t kl_stim_set_latency(int latency) KL_NOEXCEPT;
+/* The electrode's resolution options (µA per amplitude step) or exhausting-resistor
+ * options (ohms, 0 for "off"), at most KL_STIM_MAX_OPTIONS of them; returns how many were
+ * written (0 when the electrode has no such setting), -1 when an option is not a number. */
+KL_API int32_t kl_stim_get_res_options(int electrode, float* options) KL_NOEXCEPT;
+KL_API int32_t kl_stim_get_exhaust_options(int electrode, float* options) KL_NOEXCEPT;
+/* 0-based selections. A get writes its output only on success: resolution -3, exhaust -1
+ * and trigger source -3 when the electrode has no such setting. A set refuses a missing
+ * setting or a selection outside 0 ... options - 1 with -1. */
+KL_API int32_t kl_stim_get_res(int electrode, int* level) KL_NOEXCEPT;
+KL_API int32_t kl_stim_set_res(int electrode, int level) KL_NOEXCEPT;
+KL_API int32_t kl_stim_get_exhaust(int electrode, int* value) KL_NOEXCEPT;
+KL_API int32_t kl_stim_set_exhaust(int electrode, int value) KL_NOEXCEPT;
+KL_API int32_t kl_stim_get_trigger_source(int electrode, int* source) KL_NOEXCEPT;
+KL_API int32_t kl_stim_set_trigger_source(int electrode, int source) KL_NOEXCEPT;
+/* Software triggers of one front end's or of every sequence waiting for a trigger; -3 when
+ * the trigger is missing or could not be queued. */
+KL_API int32_t kl_stim_trigger(int electrode) KL_NOEXCEPT;
+KL_API int32_t kl_stim_trigger_all(void) KL_NOEXCEPT;
+/* Loads `count` sequences, one packet each, in one publish: 0 sent, 1 (nothing sent) when
+ * an electrode has no stimulation address, -6 (nothing sent) for a null array or a word
+ * count outside 1 ... KL_STIM_SEQ_MAX_SENT_WORDS. A count below 1 sends nothing and
+ * returns 0. */
+KL_API int32_t kl_stim_seq(const StimSeq_t* seqs, int count) KL_NOEXCEPT;
+/* A new calibration record of the electrode (free it with kl_stim_calib_free): its status
+ * word and, once calibrated (status above 3), the table blocks the processor holds. Null
+ * when the electrode has no calibration table (or memory runs out). */
+KL_API KestStimCalib_t* kl_stim_calib_get(int electrode) KL_NOEXCEPT;
+/* Loads a calibration table / starts a calibration run: 0 once sent, -3 (nothing sent)
+ * when the electrode has no calibration table, -6 for a null record. */
+KL_API int32_t kl_stim_calib_set(int electrode, const KestStimCalib_t* record) KL_NOEXCEPT;
+KL_API int32_t kl_stim_calib_start(int electrode) KL_NOEXCEPT;
+/* Frees a record of kl_stim_calib_get; null is allowed. Returns 0. */
+KL_API int32_t kl_stim_calib_free(KestStimCalib_t* record) KL_NOEXCEPT;
+
+/* Pure encoders; they need no connection. The header word of a sequence: action 0-4
+ * ("immed", "curcyc", "allcyc", "trigger", "at-time") in bits 31-28, period (ticks) in
+ * 27-12, repeats in 11-0. */
+KL_API int32_t kl_stim_header_word(int action, int period, int repeats) KL_NOEXCEPT;
+/* A control word: length (ticks) 31-16, ampSelect 15, fs 14, enable 13, delay (1/32 tick)
+ * 12-8, pol 7, ampl 6-0; each field masked to its width. */
+KL_API int32_t kl_stim_word(int length, int ampl, int pol, int enable, int ampSelect, int delay,
+                            int fs) KL_NOEXCEPT;
+/* A header and one biphasic pulse (cathodic, then anodic, each phase_ms long at amplitude
+ * ampl, after delay_us) into words[0 ... capacity - 1]; returns the number of words
+ * written, -1 (nothing written) for an action outside 0-4, a capacity too small, a
+ * frequency, train or phase that is not a positive number (or a negative delay), an
+ * amplitude outside 0-127, a period, repeat count, delay or phase that does not fit its
+ * field, a phase under 2 µs or a pulse longer than its period; -6 for a null array. */
+KL_API int32_t kl_stim_biphase(int32_t* words, int capacity, int ampl, int action, double freq,
+                               double train_ms, double phase_ms, double delay_us) KL_NOEXCEPT;
+
 #ifdef __cplusplus
 }
 #endif

@@ -58,6 +58,27 @@
 %         center, lowCutoff, highCutoff, centerOrder, lowOrder, highOrder,
 %         numStages and sos (numStages x 6: b0 b1 b2 a0 a1 a2 per stage)
 %
+%   Stimulation (electrodes are 1-based):
+%
+%     kestmex('stim', 'Elect=1;TL=200;Freq=50;Dur=0.2;Amp=10')
+%                                  play a parameter text (keys Elect, Freq, TL,
+%                                  CathDur, AnodDur, Dur, CathAmp, AnodAmp, Amp, TD,
+%                                  FS, PL; one value per train); switches global
+%                                  stimulation on when needed and off again 100 ms
+%                                  after the longest train
+%     kestmex('stim', 'enable', [0|1])             global stimulation enable
+%     kestmex('stim', 'module-enable', elec, [v])  the front end's enable
+%     kestmex('stim', 'res', elec, [level])        resolution level, 1-based
+%     kestmex('stim', 'res_options', elec)         resolution steps in uA
+%     kestmex('stim', 'exhaust', elec, [level])    exhausting resistor, 1-based
+%     kestmex('stim', 'trigger-source', elec, [s]) trigger source, 0-based
+%     kestmex('stim', 'trigger', elec | 'all')     software trigger
+%     kestmex('stimseq', seqs)     sequences word by word: struct array with
+%                                  elec, period (ticks), repeats, optional action
+%                                  ('immed', 'curcyc', 'allcyc', 'trigger',
+%                                  'at-time') and seq (struct array of length,
+%                                  pol, ampl, enable, ampSelect, fs, delay)
+%
 %   'help', 'processor' and 'processor-status' work without a connection and
 %   never open one: kestmex('processor-status') returns 1 when a processor
 %   answers on the network and 0 otherwise.

@@ -2,6 +2,7 @@
 
 #include "emulator/model/ModuleBuilder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -158,12 +159,18 @@ ModuleModel BuildHardwareModule(const ModelConfig& config, unsigned frontEnd) {
             b.AddCombo("Stim Type", {"Edge", "Level"}, 0);
             b.AddNamed("Stim Event Trigger Map", kKestStimEventTriggerMapType,
                        EmptyRecord(kKestStimEventTriggerMapType, 12));
-            b.AddCombo("Stim Resolution", {"1", "2", "5", "10", "20"}, 0);
+            b.AddCombo("Stim Resolution",
+                       fe.stimResolution.empty()
+                           ? std::vector<std::string>{"1", "2", "5", "10", "20"}
+                           : fe.stimResolution,
+                       0);
             // Calibration: the status word record, then five blocks of 128 table values.
             std::uint16_t calib = static_cast<std::uint16_t>(b.NextIndex() + 1);
-            b.Add(PropertyDescRecord("Stim Calibration", kListRecordType, calib, 6));
+            const unsigned blocks = std::max(fe.calibrationBlocks, 5u);
+            b.Add(PropertyDescRecord("Stim Calibration", kListRecordType, calib,
+                                     static_cast<std::uint16_t>(1 + blocks)));
             b.Add(WordArrayRecord(kListRecordType, 2));
-            for (int k = 0; k < 5; ++k) {
+            for (unsigned k = 0; k < blocks; ++k) {
                 b.Add(WordArrayRecord(kListRecordType, 130));
             }
             b.Name("Stim Calibration", calib);

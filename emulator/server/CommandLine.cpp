@@ -84,6 +84,8 @@ const char* CommandLineUsage() {
            "  --frontends N         front ends, 1-16 (4)\n"
            "  --kinds K,K,...       kinds in turn: stim, recording, emg, transceiver\n"
            "  --channels N          channels per front end, 1-32 (32)\n"
+           "  --labels L,L,...      module labels of the front ends in order (empty: from\n"
+           "                        the kind)\n"
            "  --on S,S,... / --off S,S,...  streams switched on or off at start: raw,\n"
            "                        hwstatus, stim, lfp, hi-res, hifreq, emg, spkfilt, spk,\n"
            "                        analog30k, analog1k\n"
@@ -107,6 +109,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     cl.server.net = NetConfig::FromEnvironment();
     unsigned frontEnds = 4;
     std::vector<FrontEndKind> kinds;
+    std::vector<std::string> labels;
     unsigned channels = 32;
     std::vector<std::pair<std::string, bool>> streams;
     std::vector<unsigned> underflow, overflow;
@@ -126,6 +129,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             for (const std::string& kind : Split(value(), ',')) {
                 kinds.push_back(ParseKind(kind));
             }
+        } else if (option == "--labels") {
+            labels = Split(value(), ',');
         } else if (option == "--channels") {
             channels = unsigned(Integer(option, value(), 1, 32));
         } else if (option == "--on" || option == "--off") {
@@ -213,6 +218,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         FrontEndConfig& fe = cl.model.frontEnds[f];
         if (!kinds.empty()) {
             fe.kind = kinds[f % kinds.size()];
+        }
+        if (f < labels.size()) {
+            fe.label = labels[f];
         }
         fe.channels = static_cast<std::uint16_t>(channels);
         for (const auto& [name, on] : streams) {

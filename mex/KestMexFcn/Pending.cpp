@@ -25,8 +25,6 @@ constexpr std::size_t kCommandSize = 32;
         NotAvailable(nrhs, prhs);                                                                  \
     }
 
-KESTMEX_PENDING(Stim)
-KESTMEX_PENDING(StimSeq)
 KESTMEX_PENDING(Trial)
 KESTMEX_PENDING(Digout)
 KESTMEX_PENDING(FastSettle)
