@@ -362,6 +362,20 @@ void ProcessorModel::MeasureImpedance(ModuleModel& m, std::uint32_t now, Outbox&
         kest::store_le(&result[20 + 8 * std::size_t(k)], value);
     }
     m.Value("Impedance Measurements") = std::move(result);
+    if (config_.impedanceSilent) {
+        return; // a measurement that never completes
+    }
+    if (config_.impedanceDelayMs > 0) {
+        const std::uint32_t due = now + config_.impedanceDelayMs * 30;
+        Outbox later;
+        later.AppendConfig(m.id, m.Index("Impedance Measurements"),
+                           m.Value("Impedance Measurements"), due);
+        // Kept in order of due time, ahead of anything due later.
+        auto at = std::find_if(delayed_.begin(), delayed_.end(),
+                               [&](const Delayed& d) { return !Due(due, d.due); });
+        delayed_.insert(at, {due, later.Bytes()});
+        return;
+    }
     Send(m.id, m.Index("Impedance Measurements"), now, out);
 }
 

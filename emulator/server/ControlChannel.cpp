@@ -1,5 +1,6 @@
 #include "emulator/server/ControlChannel.h"
 
+#include "emulator/model/ImpedanceKnobs.h"
 #include "emulator/model/ModelFactory.h"
 
 #include <arpa/inet.h>
@@ -65,7 +66,8 @@ const char* ControlChannel::Help() {
            "error LEVEL CODE TEXT | button stop|event|f1|f2 | silence MS | loss SHARE | "
            "flag-every N | seq-gap EVERY [SIZE] | spike-rate HZ | digital-rate HZ | "
            "digin VALUE | config-change [KIND] | restart | digout | get MODULE INDEX | "
-           "trial-status HOST | oper-error HOST TEXT | quit";
+           "trial-status HOST | oper-error HOST TEXT | impedance delay MS|never|normal|"
+           "underflow E|overflow E|clear | quit";
 }
 
 std::string ControlChannel::Execute(const std::string& line) {
@@ -183,6 +185,11 @@ std::string ControlChannel::Execute(const std::string& line) {
         if (command == "restart") {
             server_.RequestRestart();
             return "ok";
+        }
+        if (command == "impedance") {
+            return server_.WithModel([&](ProcessorModel& model, DataGenerator&) {
+                return ApplyImpedanceKnob(model, Rest(in));
+            });
         }
         if (command == "digout") {
             std::uint32_t word = server_.WithModel(
