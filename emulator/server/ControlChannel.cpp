@@ -2,6 +2,7 @@
 
 #include "emulator/model/ImpedanceKnobs.h"
 #include "emulator/model/ModelFactory.h"
+#include "emulator/model/ModelLookup.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -67,7 +68,7 @@ const char* ControlChannel::Help() {
            "flag-every N | seq-gap EVERY [SIZE] | spike-rate HZ | digital-rate HZ | "
            "digin VALUE | config-change [KIND] | restart | digout | get MODULE INDEX | "
            "trial-status HOST | oper-error HOST TEXT | impedance delay MS|never|normal|"
-           "underflow E|overflow E|clear | quit";
+           "underflow E|overflow E|clear | index MODULE NAME | quit";
 }
 
 std::string ControlChannel::Execute(const std::string& line) {
@@ -185,6 +186,11 @@ std::string ControlChannel::Execute(const std::string& line) {
         if (command == "restart") {
             server_.RequestRestart();
             return "ok";
+        }
+        if (command == "index") {
+            return server_.WithModel([&](ProcessorModel& model, DataGenerator&) {
+                return LookupIndex(model, Rest(in));
+            });
         }
         if (command == "impedance") {
             return server_.WithModel([&](ProcessorModel& model, DataGenerator&) {
