@@ -64,7 +64,19 @@ class FrontEndLive : public ::testing::Test {
 
     // Four front ends; `adjust` changes the model before the library reads it.
     void Open(const Adjust& adjust = nullptr) {
-        server_ = links_test::StartProcessor(net_, paxsim::TransportMode::Udp, 4);
+        // The 30 kHz streams stay off: under load their datagrams would crowd out answers.
+        paxsim::ModelConfig config = paxsim::ModelConfig::Default(4);
+        for (paxsim::FrontEndConfig& frontEnd : config.frontEnds) {
+            frontEnd.raw = false;
+        }
+        paxsim::ServerOptions options;
+        options.mode = paxsim::TransportMode::Udp;
+        options.net = net_;
+        paxsim::DataConfig data;
+        data.spikeRate = 0;
+        data.digitalRate = 0;
+        server_ = std::make_unique<paxsim::Server>(config, data, options);
+        server_->Start();
         if (adjust) {
             server_->WithModel([&](paxsim::ProcessorModel& model, auto&) { adjust(model); });
         }
@@ -304,6 +316,9 @@ TEST_F(FrontEndLive, OutputSourceRefusals) {
     Record fromAnalog = Stored(34, digital + 2);
     fromAnalog[6] = 33;
     fromAnalog[7] = 2;
+    Record belowSegments = Stored(34, digital + 3);
+    belowSegments[6] = 2; // the processing module, stream 1 ("lfp") lies before its "spk"
+    belowSegments[7] = 1;
     Record missingChannel = Stored(33, analog + 3);
     missingChannel[6] = 33;
     missingChannel[7] = 2;
@@ -313,10 +328,17 @@ TEST_F(FrontEndLive, OutputSourceRefusals) {
     ASSERT_EQ(
         gKestClient->SendKestProperty(missingChannel.data(), 33, analog + 3, missingChannel.size()),
         1);
+    ASSERT_EQ(
+        gKestClient->SendKestProperty(belowSegments.data(), 34, digital + 3, belowSegments.size()),
+        1);
     testing::internal::CaptureStderr();
     EXPECT_TRUE(WaitFor([&] {
         std::strcpy(text, "junk");
         return kl_digout_source(2, text) == KL_ERR_UNSUPPORTED && text[0] == '\0';
+    }));
+    EXPECT_TRUE(WaitFor([&] {
+        std::strcpy(text, "junk");
+        return kl_digout_source(3, text) == KL_ERR_UNSUPPORTED && text[0] == '\0';
     }));
     EXPECT_TRUE(WaitFor([&] {
         std::strcpy(text, "junk");
@@ -357,6 +379,22 @@ TEST_F(FrontEndLive, ImpedanceCurrentsAndMeasurements) {
     EXPECT_EQ(WordAt(control, 4), 8);
     EXPECT_EQ(WordAt(control, 16 + 4), 2);
     EXPECT_EQ(WordAt(control, 16 + 6), 1000);
+}
+
+TEST_F(FrontEndLive, ImpedanceListsAreReadWithinTheirStoredSize) {
+    // The current list claims 50 values; its 24 bytes hold 4 (1, 10, 100 and a padding 0).
+    Open([](paxsim::ProcessorModel& model) {
+        paxsim::Record& list = model.Find(1)->Value("Impedance Current List");
+        list.resize(24, 0);
+        list[6] = 50;
+    });
+    std::uint16_t currents[60] = {};
+    EXPECT_EQ(kl_get_ic_current_for_elec(0, currents, 60), 4);
+    EXPECT_EQ(currents[2], 100);
+    const std::uint32_t electrode[1] = {0};
+    float result = 0;
+    ASSERT_EQ(kl_imp(&result, electrode, 1, 100, 1), KL_SUCCESS);
+    EXPECT_EQ(result, paxsim::ProcessorModel::ImpedanceOhms(0));
 }
 
 TEST_F(FrontEndLive, ImpedanceMarkersAndUnsupportedCurrent) {
