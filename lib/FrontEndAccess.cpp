@@ -6,6 +6,7 @@
 #include "client/KestSendAndRecv.h"
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -43,8 +44,9 @@ std::optional<std::string> ModuleLabel(int electrode) {
         return std::nullopt;
     }
     KestModuleDesc desc{};
+    // The label must be there; the version texts after it may be missing.
     if (gKestCache->CopyKestProperty(unsigned(module), 0, &desc, sizeof desc, kKestModuleDescType,
-                                     sizeof desc) == 0) {
+                                     offsetof(KestModuleDesc, swVersion)) == 0) {
         return std::nullopt;
     }
     return RecordText(desc.label);
