@@ -39,6 +39,7 @@ class InstantProcessor : public clientkit::CountingSink {
     void SendConfigPacket() override {
         clientkit::CountingSink::SendConfigPacket();
         for (const clientkit::Bytes& packet : Take()) {
+            sent.push_back(packet);
             paxsim::Outbox out;
             model_.HandlePacket(packet.data(), packet.size(), kNow, out);
             Feed(cache_, out);
@@ -52,6 +53,8 @@ class InstantProcessor : public clientkit::CountingSink {
         model_.HandlePacket(request, sizeof request, kNow, out);
         Feed(cache_, out);
     }
+
+    std::vector<clientkit::Bytes> sent;
 
   private:
     paxsim::ProcessorModel& model_;
@@ -84,9 +87,61 @@ class InstantAnswers : public ::testing::Test {
 TEST_F(InstantAnswers, ImpedanceMeasurementSeesAnAnswerThatArrivesDuringTheSend) {
     const std::uint32_t electrodes[2] = {3, 4};
     float results[2] = {};
-    ASSERT_EQ(kl_imp(results, electrodes, 2, -1, 2), KL_SUCCESS);
+    ASSERT_EQ(kl_imp(results, electrodes, 2, 100, 7), KL_SUCCESS);
     EXPECT_EQ(results[0], paxsim::ProcessorModel::ImpedanceOhms(3));
     EXPECT_EQ(results[1], paxsim::ProcessorModel::ImpedanceOhms(4));
+
+    // The set-up packet, byte by byte: header, address, record head, the entry counts, the
+    // control words of the cached record (offsets 8, 10, 12: 1, 0, 0 in the emulator), then
+    // per electrode its channel, the frequency index, the current index (100 uA: item 2)
+    // and the cycles.
+    const std::uint16_t control = model_.Find(1)->Index("Impedance Control");
+    const clientkit::Bytes expected = {11,
+                                       0,
+                                       0,
+                                       0,
+                                       0,
+                                       0,
+                                       0,
+                                       0,
+                                       1,
+                                       1,
+                                       std::uint8_t(control),
+                                       std::uint8_t(control >> 8),
+                                       1,
+                                       24,
+                                       0,
+                                       0,
+                                       8,
+                                       0,
+                                       8,
+                                       0,
+                                       1,
+                                       0,
+                                       0,
+                                       0,
+                                       0,
+                                       0,
+                                       0,
+                                       0,
+                                       3,
+                                       0,
+                                       0,
+                                       0,
+                                       2,
+                                       0,
+                                       7,
+                                       0, //
+                                       4,
+                                       0,
+                                       0,
+                                       0,
+                                       2,
+                                       0,
+                                       7,
+                                       0};
+    ASSERT_FALSE(processor_.sent.empty());
+    EXPECT_EQ(processor_.sent.front(), expected);
 }
 
 } // namespace
