@@ -96,50 +96,16 @@ TEST_F(InstantAnswers, ImpedanceMeasurementSeesAnAnswerThatArrivesDuringTheSend)
     // per electrode its channel, the frequency index, the current index (100 uA: item 2)
     // and the cycles.
     const std::uint16_t control = model_.Find(1)->Index("Impedance Control");
-    const clientkit::Bytes expected = {11,
-                                       0,
-                                       0,
-                                       0,
-                                       0,
-                                       0,
-                                       0,
-                                       0,
-                                       1,
-                                       1,
-                                       std::uint8_t(control),
-                                       std::uint8_t(control >> 8),
-                                       1,
-                                       24,
-                                       0,
-                                       0,
-                                       8,
-                                       0,
-                                       8,
-                                       0,
-                                       1,
-                                       0,
-                                       0,
-                                       0,
-                                       0,
-                                       0,
-                                       0,
-                                       0,
-                                       3,
-                                       0,
-                                       0,
-                                       0,
-                                       2,
-                                       0,
-                                       7,
-                                       0, //
-                                       4,
-                                       0,
-                                       0,
-                                       0,
-                                       2,
-                                       0,
-                                       7,
-                                       0};
+    const std::uint8_t low = std::uint8_t(control);
+    const std::uint8_t high = std::uint8_t(control >> 8);
+    // clang-format off
+    const clientkit::Bytes expected = {
+        11, 0, 0, 0,  0, 0, 0, 0,  1, 1, low, high,  // 11 words, timestamp 0, address
+        1, 24, 0, 0,  8, 0, 8, 0,                    // head, 4 x count twice
+        1, 0, 0, 0, 0, 0, 0, 0,                      // cached control words, 0
+        3, 0, 0, 0, 2, 0, 7, 0,                      // electrode 3
+        4, 0, 0, 0, 2, 0, 7, 0};                     // electrode 4
+    // clang-format on
     ASSERT_FALSE(processor_.sent.empty());
     EXPECT_EQ(processor_.sent.front(), expected);
 }
