@@ -216,6 +216,30 @@ class KestCache {
     // Address of the electrode's calibration status record and the number of value records
     // of its "Stim Calibration" descriptor (status record included); 0 when it has none.
     int GetStimCalibAddress(int electrode, int* module, int* index);
+    // --- Front-end records, copied under one hold of the lock. See KestCacheFrontEnd.cpp.
+    // Copies property `index` of `module` into `out` (at most `capacity` bytes). Returns the
+    // stored length, 0 when the record is missing, cleared (type byte 0), of another type
+    // than `type` (0: any) or shorter than `minimum`.
+    std::size_t CopyKestProperty(unsigned module, unsigned index, void* out, std::size_t capacity,
+                                 std::uint8_t type = 0, std::size_t minimum = 1);
+    // Writes `length` bytes at `offset` of a stored record (within its stored length).
+    bool PatchKestProperty(unsigned module, unsigned index, std::size_t offset, const void* bytes,
+                           std::size_t length);
+    // Item texts of combo box `box` of `module` into at most `capacity` slots; an item not
+    // received yet is empty. Returns the number written.
+    int CopyComboItems(unsigned module, const KestComboBox& box, char (*items)[128], int capacity);
+    // Hardware module of an electrode, -1 when unknown (under the lock).
+    int FindHWModule(unsigned electrode);
+    // Index of a named property (ModuleData::Prop) of a module, -1 when the module is unknown
+    // or does not offer it.
+    int GetNamedPropIndex(unsigned module, int prop);
+    // (first, end) of a module's input-connection block; (-1, -1) without one.
+    std::pair<int, int> GetInputConnectionBlock(unsigned module);
+    // The text naming what drives output `channel` of `module` (33 or 34): "Disabled", or
+    // "<channel name> - <stream name>". 0 on success; -1 when the module, its input
+    // connection or the source module is missing; -2 when a digital output's source module
+    // has no segment stream; -3 when the source channel has no name.
+    int GetOutputSourceText(unsigned module, int channel, std::string* text);
 
     // --- Continuous retrieval. See KestCacheRetrieval.cpp.
     int GetContData(std::uint32_t* outTime, float* dest, std::uint32_t count, unsigned electrode,

@@ -554,6 +554,70 @@ KL_API int32_t kl_stim_word(int length, int ampl, int pol, int enable, int ampSe
 KL_API int32_t kl_stim_biphase(int32_t* words, int capacity, int ampl, int action, double freq,
                                double train_ms, double phase_ms, double delay_us) KL_NOEXCEPT;
 
+/* ------------------------------------------------------------------------
+ * Front-end settings
+ *
+ * A front end is named by its index f (electrodes 32 f ... 32 f + 31). Fast-settle kinds
+ * are "stim" (settle after stimulation) and "digin" (settle on a digital input); front ends
+ * labelled "analog", "EMG" or "link" have no fast settle. Failures of the fast-settle calls
+ * print a line prefixed with the call's name to standard error and return KL_ERR_UNKNOWN. */
+
+/* Writes the texts of the kind's choices into items, at most `capacity` 128-byte entries
+ * (none when capacity is 0 or less), each NUL-terminated; a choice the processor has not
+ * described yet is empty. *current (when not null) receives the 0-based selection. Returns
+ * the number of choices, which may exceed capacity. */
+KL_API int32_t kl_fast_settle_get_choices(int front_end, const char* kind, char items[][128],
+                                          int capacity, int* current) KL_NOEXCEPT;
+/* The kind's settle duration (ms): the stored float's bits are copied into *duration. */
+KL_API int32_t kl_fast_settle_get_duration(int front_end, const char* kind,
+                                           int* duration) KL_NOEXCEPT;
+/* Sets the 0-based selection and/or the duration (either may be null); a duration outside
+ * the processor's range (NaN included) is refused. The selection is sent before the
+ * duration is checked. 0 once the changes are on their way. */
+KL_API int32_t kl_fast_settle(int front_end, const char* kind, const uint32_t* selection,
+                              const float* duration) KL_NOEXCEPT;
+
+/* Switches the electrode's channel ground or reference on (enable != 0) or off: 0 once the
+ * change is on its way, KL_ERR_INVALID_ELECTRODE for an electrode without front end,
+ * KL_ERR_UNSUPPORTED when its front end has no such switch. */
+KL_API int32_t kl_hw_ground(uint32_t electrode, int enable) KL_NOEXCEPT;
+KL_API int32_t kl_hw_reference(uint32_t electrode, int enable) KL_NOEXCEPT;
+
+/* What drives digital output `channel` (module 34) or analog output `channel` (module 33):
+ * "Disabled" or "<channel name> - <stream name>", written into text (1024 bytes). 0 on
+ * success; KL_ERR_UNSUPPORTED with an empty text and a line on standard error when the
+ * output, its record or the source is unknown, and for a digital output whose source
+ * module has no segment stream. */
+KL_API int32_t kl_digout_source(int channel, char text[1024]) KL_NOEXCEPT;
+KL_API int32_t kl_anaout_source(int channel, char text[1024]) KL_NOEXCEPT;
+/* Drives the output from the named stream of the electrode: a segment stream ("spk",
+ * "stim") for a digital output, a continuous one for an analog output, switched on. 0 once
+ * the change is on its way, KL_ERR_UNSUPPORTED (with a line on standard error) otherwise. */
+KL_API int32_t kl_digout_source_set(uint32_t channel, int electrode,
+                                    const char* stream) KL_NOEXCEPT;
+KL_API int32_t kl_anaout_source_set(uint32_t channel, int electrode,
+                                    const char* stream) KL_NOEXCEPT;
+
+/* The output names of a module (33 or 34) into 128-byte entries: names must have room for
+ * KL_LIST_OUTPUT_MAX entries; at most that many are written. Returns how many were written
+ * (0 while one of them has not arrived), KL_ERR_UNSUPPORTED for an unknown module. */
+#define KL_LIST_OUTPUT_MAX 64
+KL_API int32_t kl_list_output(char names[][128], uint32_t module) KL_NOEXCEPT;
+
+/* The impedance test currents (uA) the electrode's front end offers, at most max of them;
+ * returns how many were written, -1 when there is no such list (or a null buffer, max 0, an
+ * electrode above 511). */
+KL_API int32_t kl_get_ic_current_for_elec(uint32_t electrode, uint16_t* currents,
+                                          uint16_t max) KL_NOEXCEPT;
+/* Measures the impedance (ohms) of `count` electrodes of one front end (1 to 124), at the
+ * test current `current` in uA (-1: the front end's default) over `cycles` cycles (1-1000,
+ * else KL_ERR_UNSUPPORTED); results[k] is NaN for an electrode measured as under- or
+ * overflowing. Returns 0, -2 for a current the front end does not offer (after printing the
+ * supported ones), -1 for other failures, among them a processor that does not confirm the
+ * set-up within 5 s or report the measurement within 2 minutes. Blocks until then. */
+KL_API int32_t kl_imp(float* results, const uint32_t* electrodes, int count, int current,
+                      uint32_t cycles) KL_NOEXCEPT;
+
 #ifdef __cplusplus
 }
 #endif

@@ -107,6 +107,24 @@
 %     kestmex('transceiver', 'connected'|'status', elec)
 %     kestmex('transceiver', 'command', elec, cmd, data)   data: up to 32 words
 %
+%   Front-end settings (electrodes 1-based):
+%
+%     [sel, choices, dur] = kestmex('fastsettle', 'stim'|'digin', elec [, source [, dur]])
+%                         fast settle after stimulation or on a digital input: the
+%                         source (1-based) among the choices, the duration in ms
+%     sel = kestmex('adc2phys', elec)          ADC resolution; kestmex('adc2phys', elec, sel)
+%     sel = kestmex('lowcorner', elecs)        hardware filter low corner;
+%                                              kestmex('lowcorner', elecs, sel) sets it
+%     kestmex('ground', elecs, 0|1)            channel ground switch off or on
+%     kestmex('reference', elecs, 0|1)         channel reference switch off or on
+%     kestmex('digout', outputs, values)       outputs 1-4 the single lines (0 low, else
+%                                              high), 5 the 16-bit parallel port
+%     ohms = kestmex('impedance', elecs [, current, accuracy])
+%                         impedance of electrodes of one front end (NaN: under- or
+%                         overflow); current in uA; accuracy 'fast' (1 cycle), 'medium'
+%                         (100), 'default' (300), 'highest' (1000) or a number of cycles
+%                         1-1000. A measurement may take up to 2 minutes.
+%
 %   For more on a command, call it without further arguments, for example
 %   kestmex('cont'); kestmex('help') lists the commands in the command window.
 %

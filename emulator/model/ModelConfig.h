@@ -56,6 +56,8 @@ struct ModelConfig {
     bool implantConnected = true;          // transceiver front ends report a connected implant
     std::set<unsigned> impedanceUnderflow; // electrodes (0-based) measured as underflow
     std::set<unsigned> impedanceOverflow;  // electrodes measured as overflow
+    std::uint32_t impedanceDelayMs = 0;    // measurements are answered this much later
+    bool impedanceSilent = false;          // measurements are never answered
 
     // count front ends of kinds stim, recording, EMG, transceiver in turn.
     static ModelConfig Default(unsigned count);

@@ -19,6 +19,14 @@ bool BoolValue(const Record& record) {
     return record.size() > 4 && record[4] != 0;
 }
 
+// Input connection records share the combo box's type byte but are not selections: they
+// name the source of an output (module at 6, stream at 7, channel at 10).
+bool IsInputConnection(const ModuleModel& m, std::uint16_t index) {
+    auto it = m.blocks.find("Input Connections");
+    return it != m.blocks.end() && index >= it->second.first &&
+           index < it->second.first + it->second.count;
+}
+
 constexpr std::uint32_t kImpedanceUnderflow = 0x7F7F0002;
 constexpr std::uint32_t kImpedanceOverflow = 0x7F7F0001;
 
@@ -137,7 +145,7 @@ void ProcessorModel::ApplySet(std::uint8_t module, std::uint16_t index, const st
         incoming[1] = stored[1];
     }
     if (stored.size() >= sizeof(KestComboBox) && stored[1] == kKestComboBoxType &&
-        incoming.size() >= 12) {
+        incoming.size() >= 12 && !IsInputConnection(*m, index)) {
         // A combo box keeps its own items whatever the set says about them.
         std::memcpy(&incoming[8], &stored[8], 4);
     }
@@ -178,7 +186,8 @@ bool ProcessorModel::Refuses(const ModuleModel& m, std::uint16_t index, const st
         return true;
     }
     // A combo box takes only a selection among its items.
-    if (type == kKestComboBoxType && stored.size() >= sizeof(KestComboBox) && length >= 6) {
+    if (type == kKestComboBoxType && stored.size() >= sizeof(KestComboBox) && length >= 6 &&
+        !IsInputConnection(m, index)) {
         const KestComboBox& box = View<KestComboBox>(stored);
         std::uint16_t selection = kest::load_le<std::uint16_t>(record + 4);
         return selection >= box.itemCount;
@@ -368,6 +377,20 @@ void ProcessorModel::MeasureImpedance(ModuleModel& m, std::uint32_t now, Outbox&
         kest::store_le(&result[20 + 8 * std::size_t(k)], value);
     }
     m.Value("Impedance Measurements") = std::move(result);
+    if (config_.impedanceSilent) {
+        return; // a measurement that never completes
+    }
+    if (config_.impedanceDelayMs > 0) {
+        const std::uint32_t due = now + config_.impedanceDelayMs * 30;
+        Outbox later;
+        later.AppendConfig(m.id, m.Index("Impedance Measurements"),
+                           m.Value("Impedance Measurements"), due);
+        // Kept in order of due time, ahead of anything due later.
+        auto at = std::find_if(delayed_.begin(), delayed_.end(),
+                               [&](const Delayed& d) { return !Due(due, d.due); });
+        delayed_.insert(at, {due, later.Bytes()});
+        return;
+    }
     Send(m.id, m.Index("Impedance Measurements"), now, out);
 }
 

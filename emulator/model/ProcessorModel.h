@@ -43,6 +43,8 @@ class ProcessorModel {
     explicit ProcessorModel(ModelConfig config);
 
     const ModelConfig& Config() const { return config_; }
+    // Knobs a test turns while the model runs (impedance faults); Reset restores them.
+    ModelConfig& MutableConfig() { return config_; }
     const std::vector<ModuleModel>& Modules() const { return modules_; }
     ModuleModel* Find(std::uint8_t id);
     const ModuleModel* Find(std::uint8_t id) const;

@@ -1,6 +1,8 @@
 #include "emulator/server/ControlChannel.h"
 
+#include "emulator/model/ImpedanceKnobs.h"
 #include "emulator/model/ModelFactory.h"
+#include "emulator/model/ModelLookup.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -65,7 +67,9 @@ const char* ControlChannel::Help() {
            "error LEVEL CODE TEXT | button stop|event|f1|f2 | silence MS | loss SHARE | "
            "flag-every N | seq-gap EVERY [SIZE] | spike-rate HZ | digital-rate HZ | "
            "digin VALUE | config-change [KIND] | restart | digout | get MODULE INDEX | "
-           "trial-status HOST | oper-error HOST TEXT | transceiver normal|never|late MS | quit";
+           "trial-status HOST | oper-error HOST TEXT | transceiver normal|never|late MS | "
+           "impedance delay MS|never|normal|underflow E|overflow E|clear | index MODULE NAME | "
+           "quit";
 }
 
 std::string ControlChannel::Execute(const std::string& line) {
@@ -198,6 +202,16 @@ std::string ControlChannel::Execute(const std::string& line) {
         if (command == "restart") {
             server_.RequestRestart();
             return "ok";
+        }
+        if (command == "index") {
+            return server_.WithModel([&](ProcessorModel& model, DataGenerator&) {
+                return LookupIndex(model, Rest(in));
+            });
+        }
+        if (command == "impedance") {
+            return server_.WithModel([&](ProcessorModel& model, DataGenerator&) {
+                return ApplyImpedanceKnob(model, Rest(in));
+            });
         }
         if (command == "digout") {
             std::uint32_t word = server_.WithModel(

@@ -26,14 +26,7 @@ constexpr std::size_t kCommandSize = 32;
     }
 
 KESTMEX_PENDING(Trial)
-KESTMEX_PENDING(Digout)
-KESTMEX_PENDING(FastSettle)
-KESTMEX_PENDING(ADC2Phys)
-KESTMEX_PENDING(HwLowCorner)
 KESTMEX_PENDING(AddOper)
-KESTMEX_PENDING(Impedance)
-KESTMEX_PENDING(HwGround)
-KESTMEX_PENDING(HwReference)
 
 #undef KESTMEX_PENDING
 

@@ -8,7 +8,7 @@ words = {'time', 'elec', 'stim', 'digin', 'spike', 'stimdata', 'spike-thresh', '
          'processor-restart', 'version', 'processor-status', 'processor', 'close'};
 words{end + 1} = 'help';
 assert(numel(unique(words)) == 34 && numel(words) == 35);
-pending = {'trial', 'digout', 'fastsettle', 'adc2phys', 'lowcorner', 'addoper', 'impedance', 'ground', 'reference'};
+pending = {'trial', 'addoper'};
 
 for round = 1:2
   for i = 1:numel(words)
