@@ -27,6 +27,8 @@ class OperatorModel {
                       Outbox& out);
     // The error message text the operator reports in its trial descriptor.
     void SetErrorMessage(const std::string& text);
+    // The processor id written into the packets it sends (150 unless changed).
+    void SetHeaderProcId(std::uint8_t id) { headerProcId_ = id; }
     std::int32_t TrialStatus(std::uint32_t now);
     const KestRecordingTrialDescriptor& Trial() const {
         return View<KestRecordingTrialDescriptor>(trial_);
@@ -41,6 +43,7 @@ class OperatorModel {
     std::uint32_t settleTicks_;
     std::uint32_t setAt_ = 0;
     bool pending_ = false;
+    std::uint8_t headerProcId_ = kKestOperatorProcId;
 };
 
 } // namespace paxsim
