@@ -37,6 +37,11 @@ void OperatorModel::SetErrorMessage(const std::string& text) {
     CopyText(trial.errorMessage, sizeof trial.errorMessage, text);
 }
 
+void OperatorModel::SetTrialStatus(std::int32_t status) {
+    View<KestRecordingTrialDescriptor>(trial_).SetStatus(status);
+    pending_ = false;
+}
+
 void OperatorModel::Settle(std::uint32_t now) {
     if (pending_ && static_cast<std::int32_t>(now - setAt_) >= std::int32_t(settleTicks_)) {
         auto& trial = View<KestRecordingTrialDescriptor>(trial_);

@@ -27,6 +27,8 @@ class OperatorModel {
                       Outbox& out);
     // The error message text the operator reports in its trial descriptor.
     void SetErrorMessage(const std::string& text);
+    // Sets the trial status as the operator itself would (any code, valid or not).
+    void SetTrialStatus(std::int32_t status);
     // The processor id written into the packets it sends (150 unless changed).
     void SetHeaderProcId(std::uint8_t id) { headerProcId_ = id; }
     std::int32_t TrialStatus(std::uint32_t now);

@@ -65,7 +65,8 @@ const char* ControlChannel::Help() {
            "error LEVEL CODE TEXT | button stop|event|f1|f2 | silence MS | loss SHARE | "
            "flag-every N | seq-gap EVERY [SIZE] | spike-rate HZ | digital-rate HZ | "
            "digin VALUE | config-change [KIND] | restart | digout | get MODULE INDEX | "
-           "trial-status OPER | oper-error OPER TEXT | oper-silent OPER on|off | oper-drop OPER | "
+           "trial-status OPER [CODE] | oper-error OPER TEXT | oper-silent OPER on|off | oper-drop "
+           "OPER | "
            "oper-proc-id OPER ID | quit";
 }
 
@@ -212,7 +213,11 @@ std::string ControlChannel::Execute(const std::string& line) {
         }
         // An operator (OPER) is named by its host part or by a dotted address it listens at.
         if (command == "trial-status") {
-            in >> a;
+            in >> a >> b;
+            if (!b.empty()) { // set it, as the operator itself would
+                auto status = std::int32_t(Integer(b, 0, 0x7FFFFFFF));
+                return server_.SetOperatorTrialStatus(a, status) ? "ok" : "error no such operator";
+            }
             std::int32_t status = server_.OperatorTrialStatus(a);
             return status < 0 ? "error no such operator" : "ok " + std::to_string(status);
         }

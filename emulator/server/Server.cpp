@@ -169,6 +169,15 @@ std::int32_t Server::OperatorTrialStatus(const std::string& name) {
     return index < 0 ? -1 : operators_.At(index).model->TrialStatus(Now());
 }
 
+bool Server::SetOperatorTrialStatus(const std::string& name, std::int32_t status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const int index = operators_.Find(name);
+    if (index >= 0) {
+        operators_.At(index).model->SetTrialStatus(status);
+    }
+    return index >= 0;
+}
+
 bool Server::SetOperatorSilent(const std::string& name, bool silent) {
     std::lock_guard<std::mutex> lock(mutex_);
     const int index = operators_.Find(name);

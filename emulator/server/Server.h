@@ -94,6 +94,7 @@ class Server {
     std::int32_t OperatorTrialStatus(unsigned host);
     bool SetOperatorError(const std::string& name, const std::string& text);
     std::int32_t OperatorTrialStatus(const std::string& name);
+    bool SetOperatorTrialStatus(const std::string& name, std::int32_t status);
     // A silent operator reads what it is sent and answers nothing.
     bool SetOperatorSilent(const std::string& name, bool silent);
     // Closes every connection to the operator; it goes on listening.

@@ -227,6 +227,8 @@ TEST(ControlOperatorsTest, OperatorsAreNamedByHostOrAddress) {
     EXPECT_EQ(control.Execute("trial-status 130"), "ok 1");
     EXPECT_EQ(control.Execute("trial-status 127.0.43.131"), "ok 1");
     EXPECT_EQ(control.Execute("trial-status 127.0.42.131"), "error no such operator");
+    EXPECT_EQ(control.Execute("trial-status 130 9"), "ok");
+    EXPECT_EQ(control.Execute("trial-status 130"), "ok 9");
     EXPECT_EQ(control.Execute("oper-silent 130 on"), "ok");
     EXPECT_EQ(control.Execute("oper-silent 130 maybe"), "error oper-silent takes on or off");
     EXPECT_EQ(control.Execute("oper-drop 131"), "ok");

@@ -9,8 +9,8 @@ words = {'time', 'elec', 'stim', 'digin', 'spike', 'stimdata', 'spike-thresh', '
 words{end + 1} = 'help';
 assert(numel(unique(words)) == 34 && numel(words) == 35);
 pending = {'stim', ...
-           'stimseq', 'trial', 'signal', 'signal-save', 'filter', 'digout', 'fastsettle', ...
-           'adc2phys', 'lowcorner', 'addoper', 'impedance', 'ground', 'reference', ...
+           'stimseq', 'signal', 'signal-save', 'filter', 'digout', 'fastsettle', ...
+           'adc2phys', 'lowcorner', 'impedance', 'ground', 'reference', ...
            'transceiver', 'battery', 'sensor', 'button', 'led', 'audio-tone'};
 
 for round = 1:2
@@ -27,6 +27,9 @@ for round = 1:2
         expected = sprintf('kestmex command ''%s'' is not available yet', word);
         assert(~isempty(strfind(err.message, expected)), err.message);
         expect_equal(err.identifier, 'kestmex:notAvailable', 'identifier');
+      % No operator answers "trial" on this processor.
+      elseif strcmp(word, 'trial')
+        expect_equal(regexprep(err.message, '^kestmex: ', ''), 'no response', 'trial');
       % A command that needs arguments answers a bare call with its usage text.
       elseif ~strncmp(regexprep(err.message, '^kestmex: ', ''), 'usage: ', 7)
         error('"%s" failed: %s', word, err.message);
