@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <sys/socket.h>
 #include <thread>
 #include <vector>
@@ -22,6 +23,8 @@ using trial_test::Trial;
 // its own address to the client's port.
 class DatagramOperator {
   public:
+    // A null file base fills the file base and error text fields to their last byte, with no
+    // terminator.
     DatagramOperator(const std::string& address, std::uint16_t clientPort, std::int32_t status,
                      const char* fileBase)
         : fd_(paxsim::BindUdp(paxsim::MakeAddress(address, 0), 65536)),
@@ -29,7 +32,12 @@ class DatagramOperator {
         KestRecordingTrialDescriptor trial{};
         trial.head = {1, kKestTrialDescType, 0, 0};
         trial.SetStatus(status);
-        std::snprintf(trial.fileName, sizeof trial.fileName, "%s", fileBase);
+        if (fileBase != nullptr) {
+            std::snprintf(trial.fileName, sizeof trial.fileName, "%s", fileBase);
+        } else {
+            std::memset(trial.fileName, 'f', sizeof trial.fileName);
+            std::memset(trial.errorMessage, 'e', sizeof trial.errorMessage);
+        }
         KestBuildConfigPacket(packet_.data(), packet_.size(), kKestOperatorProcId, 0,
                               kKestOperatorTrialPropIndex, &trial, sizeof trial, 1);
         thread_ = std::thread([this] {
@@ -63,9 +71,12 @@ TEST(TrialUdpTest, OperatorsAreToldApartByTheirSourceAddress) {
                                    "udp-130");
         DatagramOperator stopped(net.wiredNet + ".131", net.ClientPort(), kKestTrialStopped,
                                  "udp-131");
-        int first = -1, second = -1;
+        DatagramOperator unterminated(net.wiredNet + ".132", net.ClientPort(), kKestTrialPaused,
+                                      nullptr);
+        int first = -1, second = -1, third = -1;
         ASSERT_TRUE(WaitFor([&] { return kl_operator_lookup(&first, "130") == KL_SUCCESS; }));
         ASSERT_TRUE(WaitFor([&] { return kl_operator_lookup(&second, "131") == KL_SUCCESS; }));
+        ASSERT_TRUE(WaitFor([&] { return kl_operator_lookup(&third, "132") == KL_SUCCESS; }));
         auto a = Trial(first);
         auto b = Trial(second);
         ASSERT_EQ(a.code, KL_SUCCESS);
@@ -74,6 +85,19 @@ TEST(TrialUdpTest, OperatorsAreToldApartByTheirSourceAddress) {
         EXPECT_EQ(a.fileBase, "udp-130");
         EXPECT_EQ(b.status, "stopped");
         EXPECT_EQ(b.fileBase, "udp-131");
+
+        // Texts that fill their fields are copied no further than the fields (they were once
+        // read with "%s" to wherever a terminator came).
+        auto c = Trial(third);
+        ASSERT_EQ(c.code, KL_SUCCESS);
+        EXPECT_EQ(c.status, "paused");
+        EXPECT_EQ(c.fileBase, std::string(511, 'f'));
+        EXPECT_EQ(c.error, std::string(255, 'e'));
+        char big[1024];
+        ASSERT_EQ(kl_trial(third, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0, big,
+                           sizeof big, nullptr, 0, nullptr, nullptr, nullptr),
+                  KL_SUCCESS);
+        EXPECT_EQ(std::string(big), std::string(512, 'f')) << "the whole field, no more";
     }
     int id = 0;
     EXPECT_EQ(kl_operator_add(&id, "130", nullptr, nullptr), KL_ERR_INVALID_NETWORK);
