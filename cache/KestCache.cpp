@@ -19,7 +19,7 @@ KestCache::~KestCache() = default;
 // ---------------------------------------------------------------------------
 // Packet intake
 
-int KestCache::ProcKestPacket(const KestPacket* packet) {
+int KestCache::ProcKestPacket(const KestPacket* packet, std::uint32_t source) {
     DeferredError deferred;
     {
         std::lock_guard<std::mutex> hold(lock_);
@@ -30,7 +30,7 @@ int KestCache::ProcKestPacket(const KestPacket* packet) {
         if (packet->procId == kKestProcessorId) {
             ProcessorPacket(packet, deferred);
         } else {
-            OperatorPacket(packet);
+            OperatorPacket(packet, source);
         }
         if (!initialised_) {
             CheckInit();
@@ -169,9 +169,12 @@ void KestCache::ErrorPacket(const KestConfigPacket* packet, DeferredError& defer
     deferred.callbacks = callbacks_;
 }
 
-void KestCache::OperatorPacket(const KestPacket* packet) {
-    const std::uint32_t key = packet->procId;
-    if (key > 128) {
+void KestCache::OperatorPacket(const KestPacket* packet, std::uint32_t source) {
+    // Every operator writes processor id 150 (or its own host part) into its headers: what
+    // tells two operators apart is the connection or address a packet arrived from.
+    const bool fromOperator = (source >> 24) >= 128;
+    const std::uint32_t key = fromOperator ? source : packet->procId;
+    if (fromOperator || key >= 128) {
         trialDescs_.try_emplace(key);
         selectionDescs_.try_emplace(key);
     }

@@ -52,6 +52,10 @@ using KestSegmentCount = std::pair<std::uint32_t, std::uint32_t>;
 // Panel properties of the processor's own module (module 0), by panel number.
 enum class KestPanelProp { Button, ButtonMonitor, Led, LedMonitor };
 
+// The source of a packet that came from no particular endpoint (0.0.0.0): its descriptors
+// are stored under the processor id of its header.
+constexpr std::uint32_t kKestNoSource = 0;
+
 class KestCache {
   public:
     using ErrorCallbackFn = void (*)(void* userData, const KestErrorMessage_t* message);
@@ -77,8 +81,10 @@ class KestCache {
     // every module and property has arrived.
     virtual bool CheckInit();
 
-    // --- Packet intake. The packet is size * 4 bytes long; returns 0.
-    int ProcKestPacket(const KestPacket* packet);
+    // --- Packet intake. The packet is size * 4 bytes long; returns 0. `source` is the
+    // endpoint the link received it from (an IPv4 address in network order, see
+    // kKestNoSource): an operator's descriptors are stored under the operator's address.
+    int ProcKestPacket(const KestPacket* packet, std::uint32_t source = kKestNoSource);
     // Packets dropped because they were shorter than what they announce.
     std::uint64_t GetMalformedCount() const;
 
@@ -112,7 +118,10 @@ class KestCache {
     int GetButtonCount(int button);
     std::unique_lock<std::mutex> GetLock();
 
-    // --- Operators and descriptors. An address is an IPv4 address in network order.
+    // --- Operators and descriptors. An address is an IPv4 address in network order. The
+    // processor's descriptors are kept under its processor id (the host part below 128),
+    // an operator's under the address it was received from; host part 0 picks the first
+    // entry.
     // Copies owned by the caller; null when there is no entry or the entry is empty.
     std::unique_ptr<KestRecordingTrialDescriptor> GetTrialDescriptor(std::uint32_t address);
     std::unique_ptr<BmFeSignalSelectionDesc> GetSignalSelectionDescriptor(std::uint32_t address);
@@ -322,7 +331,7 @@ class KestCache {
     };
 
     void ProcessorPacket(const KestPacket* packet, DeferredError& deferred);
-    void OperatorPacket(const KestPacket* packet);
+    void OperatorPacket(const KestPacket* packet, std::uint32_t source);
     void ProcessorConfigPacket(const KestConfigPacket* packet, DeferredError& deferred);
     void ProcessorDataPacket(const KestPacket* packet);
     void ErrorPacket(const KestConfigPacket* packet, DeferredError& deferred);

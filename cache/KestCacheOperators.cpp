@@ -3,6 +3,8 @@
 
 #include "cache/ModuleData.h"
 
+#include <set>
+
 namespace {
 
 // Last octet of an IPv4 address held in network order.
@@ -16,10 +18,16 @@ unsigned ProcessorIdOf(std::uint32_t address) {
     return octet < 128 ? octet : kKestOperatorProcId;
 }
 
-// The entry of map for an address; processor id 0 picks the first entry.
+// Key of a peer's descriptors: a processor's id, an operator's own address (operators are
+// stored under the source they were received from).
+std::uint32_t DescriptorKey(std::uint32_t address) {
+    unsigned octet = LastOctet(address);
+    return octet < 128 ? octet : address;
+}
+
+// The entry of map for an address; host part 0 picks the first entry.
 template <typename Map> auto FindEntry(Map& map, std::uint32_t address) {
-    unsigned id = ProcessorIdOf(address);
-    return id == 0 ? map.begin() : map.find(id);
+    return LastOctet(address) == 0 ? map.begin() : map.find(DescriptorKey(address));
 }
 
 } // namespace
@@ -61,10 +69,15 @@ void KestCache::ResetSignalSelectionDescriptor(std::uint32_t address) {
 
 unsigned KestCache::GetOperators(unsigned* out, unsigned max) {
     std::lock_guard<std::mutex> hold(lock_);
+    // Processor ids: an entry kept under an operator's address counts as 150, once.
+    std::set<unsigned> ids;
+    for (const auto& entry : trialDescs_) {
+        ids.insert(entry.first < 256 ? unsigned(entry.first) : unsigned(kKestOperatorProcId));
+    }
     unsigned written = 0;
-    for (auto it = trialDescs_.begin(); it != trialDescs_.end() && written < max; ++it) {
+    for (auto it = ids.begin(); it != ids.end() && written < max; ++it) {
         if (out != nullptr) {
-            out[written] = it->first;
+            out[written] = *it;
         }
         ++written;
     }
@@ -76,8 +89,7 @@ bool KestCache::CheckProcID(std::uint32_t address) {
     if (trialDescs_.empty()) {
         return false;
     }
-    unsigned id = ProcessorIdOf(address);
-    return id == 0 || trialDescs_.count(id) != 0;
+    return LastOctet(address) == 0 || trialDescs_.count(DescriptorKey(address)) != 0;
 }
 
 int KestCache::GetTrialDescriptorPropID(std::uint32_t address) {

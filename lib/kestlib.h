@@ -159,6 +159,43 @@ KL_API int32_t kl_operator_add(int* id, const char* address, const KestConnectio
 KL_API int32_t kl_operator_lookup(int* id, const char* address) KL_NOEXCEPT;
 
 /* ------------------------------------------------------------------------
+ * Recording trials of operators */
+
+/* The trial arguments as one record. A null pointer means the value is not given (inputs)
+ * or not wanted (outputs); a text output is wanted only with a size above 0. */
+typedef struct KestTrialParams {
+    char* status;
+    int32_t status_size;
+    char* file_base;
+    int32_t file_base_size;
+    char* error_message;
+    int32_t error_message_size;
+    int32_t* stop_time;
+    int32_t* auto_incr;
+    int32_t* incr_num;
+} KestTrialParams;
+
+/* Reads, and when asked changes, the recording trial of an operator: 0 for the first
+ * connected operator, else an id from kl_operator_add or kl_operator_lookup (only -1 means
+ * none). status is "recording", "stopped" or "paused" (else KL_ERR_TRIAL_STATUS_INVALID,
+ * before anything is sent); file_base (at most 511 characters are kept), stop_time,
+ * auto_incr and incr_num are stored when given. The call fetches the operator's descriptor,
+ * sends the change if there is one and fetches the answer; it reports the status text, the
+ * file base, the operator's error message and the three numbers. Text outputs are emptied
+ * and number outputs zeroed at entry. KL_ERR_OPERATOR_NOT_FOUND for an operator that is not
+ * connected (or whose connection drops), KL_ERR_NO_RESPONSE when it does not answer within
+ * about 2 s. */
+KL_API int32_t kl_trial(int operator_id, const char* status, const char* file_base,
+                        const int* stop_time, const int* auto_incr, const int* incr_num,
+                        char* status_out, int status_out_size, char* file_base_out,
+                        int file_base_out_size, char* error_out, int error_out_size,
+                        int* stop_time_out, int* auto_incr_out, int* incr_num_out) KL_NOEXCEPT;
+/* kl_trial with the inputs' status, file base and numbers and the outputs' buffers, sizes
+ * and number pointers; either record may be null (nothing given, nothing wanted). */
+KL_API int32_t kl_trial2(int operator_id, const KestTrialParams* outputs,
+                         const KestTrialParams* inputs) KL_NOEXCEPT;
+
+/* ------------------------------------------------------------------------
  * Data access
  *
  * Electrode ids are 0-based: front-end electrodes port x 128 + slot x 32 + channel

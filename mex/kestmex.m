@@ -89,6 +89,25 @@
 %
 %   Errors and warnings that the processor reports arrive as errors and
 %   warnings of the next kestmex call.
+
+%   Recording operators (applications on other hosts; TCP connection only):
+%
+%     id = kestmex('addoper', address [, policy [, timeout_ms]])
+%         address: '192.168.42.150', '43.130', '128', or a host number 0-255.
+%         policy: 'prefer-wired' (default), 'prefer-wireless', 'wired-only'
+%         or 'wireless-only'; timeout_ms: 0 or none means 10000. Returns the
+%         operator's id (uint32); a bad argument prints the usage instead.
+%     t = kestmex('trial')                  the first operator's trial
+%     t = kestmex('trial', operator)        another operator's ('131', 131)
+%     t = kestmex('trial', status)          'recording', 'stopped', 'paused'
+%     t = kestmex('trial', status, file_base, stop_time, auto_incr, ...
+%                 incr_num, operator)
+%         status may be [] (no change); empty or missing arguments are left
+%         as they are. 'paused' on a paused trial resumes it. t has the
+%         fields status, filebase, auto_incr, stop_time, incr_num (shown as
+%         unsigned 32-bit values) and error_msg. An operator that does not
+%         answer within about 2 s gives "no response"; one whose connection
+%         has gone "operator not found" (add it again with 'addoper').
 %
 %   The processor's peripherals and implant transceivers (electrodes 1-512):
 %

@@ -39,8 +39,15 @@ long IOClient::RecvFromNetwork(std::size_t minimumFree) {
     if (m_socket < 0) {
         return -1;
     }
-    const long got = recv(m_socket, m_scratch.get(), freeRoom, 0);
+    sockaddr_in from{};
+    socklen_t fromLength = sizeof from;
+    const long got = IsDatagram() ? recvfrom(m_socket, m_scratch.get(), freeRoom, 0,
+                                             reinterpret_cast<sockaddr*>(&from), &fromLength)
+                                  : recv(m_socket, m_scratch.get(), freeRoom, 0);
     if (got > 0) {
+        if (IsDatagram() && from.sin_family == AF_INET) {
+            m_lastSource = from.sin_addr.s_addr;
+        }
         // Taking packets out only ever moves bytes down, so the room seen above is still
         // there.
         std::lock_guard<std::mutex> lock(m_receiveMutex);

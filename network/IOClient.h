@@ -41,6 +41,9 @@ class KEST_NETWORK_API IOClient : public OutputClient {
     bool HoldsWholePacket() const;
     std::uint64_t Fill() const;
     std::uint64_t ReceiveCapacity() const { return m_receiveCapacity; }
+    // The sender's IPv4 address (network order) of the latest datagram received; 0 before
+    // the first and on a stream. Read by the receiving thread.
+    std::uint32_t LastSource() const { return m_lastSource; }
 
   private:
     // Whether the bytes held begin with a whole packet; under the receive mutex.
@@ -55,6 +58,7 @@ class KEST_NETWORK_API IOClient : public OutputClient {
     std::uint64_t m_fill = 0;
     bool m_handedOut = false;
     std::unique_ptr<std::uint8_t[]> m_scratch;
+    std::uint32_t m_lastSource = 0;
     mutable std::mutex m_receiveMutex;
 };
 

@@ -37,6 +37,11 @@ void OperatorModel::SetErrorMessage(const std::string& text) {
     CopyText(trial.errorMessage, sizeof trial.errorMessage, text);
 }
 
+void OperatorModel::SetTrialStatus(std::int32_t status) {
+    View<KestRecordingTrialDescriptor>(trial_).SetStatus(status);
+    pending_ = false;
+}
+
 void OperatorModel::Settle(std::uint32_t now) {
     if (pending_ && static_cast<std::int32_t>(now - setAt_) >= std::int32_t(settleTicks_)) {
         auto& trial = View<KestRecordingTrialDescriptor>(trial_);
@@ -57,10 +62,11 @@ void OperatorModel::Answer(std::uint16_t index, const Record& record, std::uint3
     }
     std::size_t at = out.Bytes().size();
     out.AppendConfig(0, index, record, now);
-    // From an operator: processor id 150 in the header and as the address's target.
+    // From an operator: processor id 150 (unless told otherwise) in the header and as the
+    // address's target.
     std::uint8_t* packet = out.Data() + at;
-    packet[1] = kKestOperatorProcId;
-    packet[8] = kKestOperatorProcId;
+    packet[1] = headerProcId_;
+    packet[8] = headerProcId_;
 }
 
 void OperatorModel::HandlePacket(const std::uint8_t* packet, std::size_t bytes, std::uint32_t now,

@@ -27,6 +27,10 @@ class OperatorModel {
                       Outbox& out);
     // The error message text the operator reports in its trial descriptor.
     void SetErrorMessage(const std::string& text);
+    // Sets the trial status as the operator itself would (any code, valid or not).
+    void SetTrialStatus(std::int32_t status);
+    // The processor id written into the packets it sends (150 unless changed).
+    void SetHeaderProcId(std::uint8_t id) { headerProcId_ = id; }
     std::int32_t TrialStatus(std::uint32_t now);
     // The signal-selection descriptor the operator answers as number `slot` (below
     // kOperatorSelectionSlots); a test may change it.
@@ -47,6 +51,7 @@ class OperatorModel {
     std::uint32_t setAt_ = 0;
     bool pending_ = false;
     bool silent_ = false;
+    std::uint8_t headerProcId_ = kKestOperatorProcId;
 };
 
 } // namespace paxsim

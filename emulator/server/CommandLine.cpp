@@ -97,6 +97,7 @@ const char* CommandLineUsage() {
            "                        KEST_WIRED_NET, KEST_WIRELESS_NET, KEST_PORT_BASE)\n"
            "  --wireless-only       listen on WIRELESS.1 only; --both-nets on both\n"
            "  --operators H,H,...   emulated operators at WIRED.H (128-254)\n"
+           "  --wireless-operators H,H,...   emulated operators at WIRELESS.H only\n"
            "  --loss SHARE --flag-every N --seq-gap N[:SIZE]   data faults\n"
            "  --echo normal|drop|alter --echo-delay MS         echo faults\n"
            "  --underflow E,E --overflow E,E   impedance markers on electrodes (0-based)\n"
@@ -170,9 +171,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             cl.server.net.wirelessOnly = true;
         } else if (option == "--both-nets") {
             cl.server.net.bothNets = true;
-        } else if (option == "--operators") {
+        } else if (option == "--operators" || option == "--wireless-operators") {
             for (const std::string& host : Split(value(), ',')) {
-                cl.server.operators.push_back(unsigned(Integer(option, host, 128, 254)));
+                (option == "--operators" ? cl.server.operators : cl.server.wirelessOperators)
+                    .push_back(unsigned(Integer(option, host, 128, 254)));
             }
         } else if (option == "--loss") {
             cl.server.loss = Real(option, value(), 0, 1);

@@ -67,7 +67,8 @@ const char* ControlChannel::Help() {
            "error LEVEL CODE TEXT | button stop|event|f1|f2 | silence MS | loss SHARE | "
            "flag-every N | seq-gap EVERY [SIZE] | spike-rate HZ | digital-rate HZ | "
            "digin VALUE | config-change [KIND] | restart | digout | get MODULE INDEX | "
-           "trial-status HOST | oper-error HOST TEXT | transceiver normal|never|late MS | "
+           "trial-status OPER [CODE] | oper-error OPER TEXT | oper-silent OPER on|off | "
+           "oper-drop OPER | oper-proc-id OPER ID | transceiver normal|never|late MS | "
            "impedance delay MS|never|normal|underflow E|overflow E|clear | index MODULE NAME | "
            "quit";
 }
@@ -238,14 +239,34 @@ std::string ControlChannel::Execute(const std::string& line) {
                 return text;
             });
         }
+        // An operator (OPER) is named by its host part or by a dotted address it listens at.
         if (command == "trial-status") {
-            in >> a;
-            std::int32_t status = server_.OperatorTrialStatus(unsigned(Integer(a, 0, 255)));
+            in >> a >> b;
+            if (!b.empty()) { // set it, as the operator itself would
+                auto status = std::int32_t(Integer(b, 0, 0x7FFFFFFF));
+                return server_.SetOperatorTrialStatus(a, status) ? "ok" : "error no such operator";
+            }
+            std::int32_t status = server_.OperatorTrialStatus(a);
             return status < 0 ? "error no such operator" : "ok " + std::to_string(status);
         }
         if (command == "oper-error") {
             in >> a;
-            return server_.SetOperatorError(unsigned(Integer(a, 0, 255)), Rest(in))
+            return server_.SetOperatorError(a, Rest(in)) ? "ok" : "error no such operator";
+        }
+        if (command == "oper-silent") {
+            in >> a >> b;
+            if (b != "on" && b != "off") {
+                return "error oper-silent takes on or off";
+            }
+            return server_.SetOperatorSilent(a, b == "on") ? "ok" : "error no such operator";
+        }
+        if (command == "oper-drop") {
+            in >> a;
+            return server_.DropOperatorConnections(a) ? "ok" : "error no such operator";
+        }
+        if (command == "oper-proc-id") {
+            in >> a >> b;
+            return server_.SetOperatorProcId(a, std::uint8_t(Integer(b, 1, 255)))
                        ? "ok"
                        : "error no such operator";
         }

@@ -36,17 +36,12 @@ bool SameHost(const sockaddr_in& a, const sockaddr_in& b) {
 } // namespace
 
 Server::Server(ModelConfig model, DataConfig data, ServerOptions options)
-    : options_(std::move(options)), model_(std::move(model)), generator_(model_, data) {
+    : options_(std::move(options)), model_(std::move(model)), generator_(model_, data),
+      operators_(options_.net, options_.operators, options_.wirelessOperators, model_.Config(),
+                 options_.operatorSettleMs * 30) {
     loss_ = std::clamp(options_.loss, 0.0, 1.0);
     const NetConfig& net = options_.net;
     processorAddress_ = (net.wirelessOnly ? net.wirelessNet : net.wiredNet) + ".1";
-    for (unsigned host : options_.operators) {
-        if (host < 128 || host > 254) {
-            throw std::invalid_argument("paxsim: an operator's host part is 128 to 254");
-        }
-        operators_[host] =
-            std::make_unique<OperatorModel>(model_.Config(), options_.operatorSettleMs * 30);
-    }
 }
 
 Server::~Server() {
@@ -87,10 +82,11 @@ void Server::Start() {
             listeners_.push_back(
                 {ListenTcp(MakeAddress(prefix + ".1", net.ConfigPort())), Listener::Config, 1});
         }
-        for (const auto& entry : operators_) {
-            listeners_.push_back({ListenTcp(MakeAddress(prefix + "." + std::to_string(entry.first),
-                                                        net.ConfigPort())),
-                                  Listener::Operator, entry.first});
+    }
+    for (std::size_t i = 0; i < operators_.Size(); ++i) {
+        for (const std::string& address : operators_.At(int(i)).addresses) {
+            listeners_.push_back({ListenTcp(MakeAddress(address, net.ConfigPort())),
+                                  Listener::Operator, unsigned(i)});
         }
     }
     start_ = std::chrono::steady_clock::now();
@@ -150,19 +146,63 @@ void Server::RequestRestart() {
 }
 
 bool Server::SetOperatorError(unsigned host, const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = operators_.find(host);
-    if (it == operators_.end()) {
-        return false;
-    }
-    it->second->SetErrorMessage(text);
-    return true;
+    return SetOperatorError(std::to_string(host), text);
 }
 
 std::int32_t Server::OperatorTrialStatus(unsigned host) {
+    return OperatorTrialStatus(std::to_string(host));
+}
+
+bool Server::SetOperatorError(const std::string& name, const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = operators_.find(host);
-    return it == operators_.end() ? -1 : it->second->TrialStatus(Now());
+    const int index = operators_.Find(name);
+    if (index < 0) {
+        return false;
+    }
+    operators_.At(index).model->SetErrorMessage(text);
+    return true;
+}
+
+std::int32_t Server::OperatorTrialStatus(const std::string& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const int index = operators_.Find(name);
+    return index < 0 ? -1 : operators_.At(index).model->TrialStatus(Now());
+}
+
+bool Server::SetOperatorTrialStatus(const std::string& name, std::int32_t status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const int index = operators_.Find(name);
+    if (index >= 0) {
+        operators_.At(index).model->SetTrialStatus(status);
+    }
+    return index >= 0;
+}
+
+bool Server::SetOperatorSilent(const std::string& name, bool silent) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const int index = operators_.Find(name);
+    if (index >= 0) {
+        operators_.At(index).silent = silent;
+    }
+    return index >= 0;
+}
+
+bool Server::DropOperatorConnections(const std::string& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const int index = operators_.Find(name);
+    if (index >= 0) {
+        operators_.At(index).dropRequested = true;
+    }
+    return index >= 0;
+}
+
+bool Server::SetOperatorProcId(const std::string& name, std::uint8_t id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const int index = operators_.Find(name);
+    if (index >= 0) {
+        operators_.At(index).model->SetHeaderProcId(id);
+    }
+    return index >= 0;
 }
 
 ServerStats Server::Stats() const {
@@ -188,9 +228,9 @@ void Server::HandleFromClient(const std::uint8_t* packet, std::size_t bytes, std
         return; // a silent processor answers nothing; operators are other hosts
     }
     if (operatorHost >= 0) {
-        auto it = operators_.find(unsigned(operatorHost));
-        if (it != operators_.end()) {
-            it->second->HandlePacket(packet, bytes, now, reply);
+        OperatorHosts::Host& oper = operators_.At(operatorHost);
+        if (!oper.silent) {
+            oper.model->HandlePacket(packet, bytes, now, reply);
         }
     } else {
         model_.HandlePacket(packet, bytes, now, reply);
@@ -449,6 +489,16 @@ void Server::Run() {
                                                            [](const auto& c) { return c->data; });
         {
             std::lock_guard<std::mutex> lock(mutex_);
+            for (std::size_t i = 0; i < operators_.Size(); ++i) {
+                if (operators_.At(int(i)).dropRequested) {
+                    operators_.At(int(i)).dropRequested = false;
+                    for (auto& client : tcpClients_) {
+                        if (client->operatorHost == int(i)) {
+                            client->fd.Close();
+                        }
+                    }
+                }
+            }
             if (restartRequested_ || model_.TakeRestartRequest()) {
                 DoRestart(now);
             }

@@ -10,6 +10,7 @@
 #include "emulator/model/ProcessorModel.h"
 #include "emulator/server/Fd.h"
 #include "emulator/server/NetConfig.h"
+#include "emulator/server/OperatorHosts.h"
 #include "emulator/signal/DataGenerator.h"
 
 #include <atomic>
@@ -34,7 +35,8 @@ struct ServerOptions {
     std::uint32_t restartMs = 1000;      // silence of a processor restart
     double loss = 0;                     // share of data datagrams (TCP: data packets) dropped
     std::uint32_t lossSeed = 7;
-    std::vector<unsigned> operators; // host parts (128-254) of emulated operators
+    std::vector<unsigned> operators;         // host parts (128-254) of emulated operators
+    std::vector<unsigned> wirelessOperators; // host parts of operators at WIRELESS.h only
     std::uint32_t operatorSettleMs = 50;
 };
 
@@ -86,6 +88,8 @@ class Server {
     void SetLoss(double share);
     void InjectDigital(std::uint16_t parallel);
     void RequestRestart();
+    // Operators are named by host part or dotted address (see OperatorHosts); false or -1
+    // when there is no such operator.
     bool SetOperatorError(unsigned host, const std::string& text);
     // Runs fn(operator) under the server's lock on the emulated operator at `host`; false
     // when there is none.
@@ -99,13 +103,22 @@ class Server {
         return true;
     }
     std::int32_t OperatorTrialStatus(unsigned host);
+    bool SetOperatorError(const std::string& name, const std::string& text);
+    std::int32_t OperatorTrialStatus(const std::string& name);
+    bool SetOperatorTrialStatus(const std::string& name, std::int32_t status);
+    // A silent operator reads what it is sent and answers nothing.
+    bool SetOperatorSilent(const std::string& name, bool silent);
+    // Closes every connection to the operator; it goes on listening.
+    bool DropOperatorConnections(const std::string& name);
+    // The processor id the operator writes into its packets (150 unless changed).
+    bool SetOperatorProcId(const std::string& name, std::uint8_t id);
     ServerStats Stats() const;
 
   private:
     struct TcpClient {
         Fd fd;
         bool data = false;
-        int operatorHost = -1;
+        int operatorHost = -1; // index of the operator (OperatorHosts), -1 for the processor
         std::vector<std::uint8_t> in;
         std::vector<std::uint8_t> out;
         std::size_t outOffset = 0;
@@ -134,7 +147,7 @@ class Server {
     mutable std::mutex mutex_;
     ProcessorModel model_;
     DataGenerator generator_;
-    std::map<unsigned, std::unique_ptr<OperatorModel>> operators_;
+    OperatorHosts operators_;
     Outbox pendingAll_; // packets queued by API calls for every client
     std::uint32_t silentUntil_ = 0;
     bool silent_ = false;

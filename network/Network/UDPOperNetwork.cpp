@@ -96,8 +96,10 @@ void UDPOperNetwork::ServerMain(unsigned short localPort, unsigned short remoteP
         const std::uint64_t before = m_receiveEndpoint.Fill();
         const long held = m_receiveEndpoint.RecvFromNetwork(kUdpChunkLimit);
         if (held > 0) {
+            // Each receive takes one datagram; its sender tells operators apart.
+            const std::uint32_t source = m_receiveEndpoint.LastSource();
             while (KestPacket* packet = RecvConfigPacket()) {
-                m_cache->ProcKestPacket(packet);
+                m_cache->ProcKestPacket(packet, source);
                 DeleteConfigPacket(packet);
             }
             if (std::uint64_t(held) > before) {

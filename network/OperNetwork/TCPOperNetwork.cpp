@@ -51,6 +51,7 @@ TCPOperNetwork::~TCPOperNetwork() {
     }
     // The clients close their sockets; their rings go after them.
     m_operators.clear();
+    m_retired.clear();
     m_operatorRings.clear();
     m_configEndpoint.Close();
     m_dataEndpoint.Close();
@@ -130,9 +131,9 @@ std::string TCPOperNetwork::ProcessorAddress() const {
     return m_connectedAddress;
 }
 
-void TCPOperNetwork::FeedCache(IOClient& endpoint) {
+void TCPOperNetwork::FeedCache(IOClient& endpoint, std::uint32_t source) {
     while (KestPacket* packet = endpoint.HasPacket()) {
-        m_cache->ProcKestPacket(packet);
+        m_cache->ProcKestPacket(packet, source);
         endpoint.DeletePacket(packet);
     }
 }
@@ -148,7 +149,8 @@ void TCPOperNetwork::ServeOperators() {
     // Clients are only removed when the link is destroyed, after this thread has ended.
     for (OperClient* client : m_walk) {
         client->Recv();
-        FeedCache(*client);
+        // An operator's packets are filed under its connection's address (its id).
+        FeedCache(*client, client->Peer().sin_addr.s_addr);
     }
 }
 
@@ -173,8 +175,8 @@ void TCPOperNetwork::ServerMain() {
         m_configEndpoint.Send();
         m_configEndpoint.RecvFromNetwork(0);
         m_dataEndpoint.RecvFromNetwork(0);
-        FeedCache(m_configEndpoint);
-        FeedCache(m_dataEndpoint);
+        FeedCache(m_configEndpoint, kKestNoSource);
+        FeedCache(m_dataEndpoint, kKestNoSource);
         ServeOperators();
         if (m_configEndpoint.Socket() < 0 || m_dataEndpoint.Socket() < 0) {
             break;
@@ -247,9 +249,16 @@ bool TCPOperNetwork::ConnectOperator(const char* address, int timeoutMs) {
 
     const std::uint32_t id = peer.sin_addr.s_addr;
     std::lock_guard<std::mutex> hold(m_operatorMutex);
-    if (m_operators.count(id) != 0) {
-        // The first connection stays; this one closes with `socket`.
-        return true;
+    auto found = m_operators.find(id);
+    if (found != m_operators.end()) {
+        if (found->second->Connected()) {
+            // The first connection stays; this one closes with `socket`.
+            return true;
+        }
+        // A connection that has gone is replaced. The old client may still be in a walk of
+        // the link thread, so it is kept (closed) until the link goes.
+        m_retired.push_back(std::move(found->second));
+        m_operators.erase(found);
     }
     auto ring = std::make_unique<CircularKestBuffer>(kKestRingCapacity, "quillon");
     auto client = std::make_unique<OperClient>(socket.Release(), *ring, peer);

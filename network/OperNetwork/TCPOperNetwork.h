@@ -67,7 +67,8 @@ class TCPOperNetwork : public NetworkBase {
     bool StartUp();
 
     // Connects the operator at `address` on the operator port within the timeout. An
-    // operator already connected keeps its connection and the new one is closed.
+    // operator already connected keeps its connection and the new one is closed; one whose
+    // connection has gone gets the new one.
     bool ConnectOperator(const char* address, int timeoutMs);
     // The connection of an operator id, or null.
     OperClient* FindOperator(std::uint32_t id);
@@ -84,7 +85,8 @@ class TCPOperNetwork : public NetworkBase {
     // Connects one stream of `address`; the socket or -1.
     net::sock_t ConnectStream(const std::string& address, unsigned short port);
     bool ConnectBoth(const std::string& address);
-    void FeedCache(IOClient& endpoint);
+    // Hands every whole packet held by `endpoint` to the cache as received from `source`.
+    void FeedCache(IOClient& endpoint, std::uint32_t source);
     void ServeOperators();
 
     KestCache* m_cache;
@@ -94,6 +96,7 @@ class TCPOperNetwork : public NetworkBase {
     IOClient m_dataEndpoint;
     std::mutex m_operatorMutex;
     std::map<std::uint32_t, std::unique_ptr<OperClient>> m_operators;
+    std::vector<std::unique_ptr<OperClient>> m_retired; // replaced connections that had gone
     std::vector<std::unique_ptr<CircularKestBuffer>> m_operatorRings;
     std::vector<OperClient*> m_walk; // link thread only
     std::atomic<std::int32_t> m_state{kEnded};

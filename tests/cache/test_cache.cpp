@@ -15,8 +15,8 @@ using namespace testmodel;
 
 namespace {
 
-void Feed(KestCache& cache, const Bytes& packet) {
-    cache.ProcKestPacket(reinterpret_cast<const KestPacket*>(packet.data()));
+void Feed(KestCache& cache, const Bytes& packet, std::uint32_t source = kKestNoSource) {
+    cache.ProcKestPacket(reinterpret_cast<const KestPacket*>(packet.data()), source);
 }
 
 void FeedAll(KestCache& cache, const std::vector<Bytes>& packets) {
@@ -470,7 +470,7 @@ TEST_F(CacheTest, OperatorAndProcessorDescriptors) {
     selection.head = {1, kKestSignalSelectionDescType, 0, 0};
     selection.valid = 0;
     selection.entries[0].channelMask = 0xF0;
-    Feed(cache, ConfigPacket(0, 0x80A1, RecordBytes(selection), 1, 150));
+    Feed(cache, ConfigPacket(0, 0x80A1, RecordBytes(selection), 1, 150), oper);
     EXPECT_TRUE(cache.CheckProcID(oper));
     auto copy = cache.GetSignalSelectionDescriptor(oper);
     ASSERT_NE(copy, nullptr);
@@ -489,7 +489,7 @@ TEST_F(CacheTest, OperatorAndProcessorDescriptors) {
     KestRecordingTrialDescriptor trial{};
     trial.head = {1, kKestTrialDescType, 0, 0};
     trial.SetStatus(kKestTrialRecording);
-    Feed(cache, ConfigPacket(0, 0x7FFF, RecordBytes(trial), 1, 150));
+    Feed(cache, ConfigPacket(0, 0x7FFF, RecordBytes(trial), 1, 150), oper);
     auto first = cache.GetTrialDescriptor(0);
     ASSERT_NE(first, nullptr) << "processor id 0 picks the first entry";
     EXPECT_EQ(first->Status(), kKestTrialStopped) << "the processor's, key 1";
@@ -502,6 +502,41 @@ TEST_F(CacheTest, OperatorAndProcessorDescriptors) {
     ASSERT_NE(save, nullptr);
     EXPECT_EQ(save->slot, 1);
     EXPECT_EQ(cache.GetFileSaveSelectionProp(Electrode(3, 0), &index), nullptr);
+}
+
+// Every operator writes processor id 150 (or its own host part) into its headers; its
+// descriptors are filed under the address they came from, so two operators never share an
+// entry (they once did: the last answer won and resetting one wiped the other's).
+TEST_F(CacheTest, OperatorDescriptorsAreKeptPerSource) {
+    Describe();
+    const std::uint32_t first = 0x822A007F;  // 127.0.42.130
+    const std::uint32_t second = 0x832B007F; // 127.0.43.131
+    KestRecordingTrialDescriptor trial{};
+    trial.head = {1, kKestTrialDescType, 0, 0};
+    trial.SetStatus(kKestTrialRecording);
+    Feed(cache, ConfigPacket(0, 0x7FFF, RecordBytes(trial), 1, 150), first);
+    trial.SetStatus(kKestTrialPaused);
+    Feed(cache, ConfigPacket(0, 0x7FFF, RecordBytes(trial), 1, 131), second); // own host part
+    ASSERT_NE(cache.GetTrialDescriptor(first), nullptr);
+    ASSERT_NE(cache.GetTrialDescriptor(second), nullptr);
+    EXPECT_EQ(cache.GetTrialDescriptor(first)->Status(), kKestTrialRecording);
+    EXPECT_EQ(cache.GetTrialDescriptor(second)->Status(), kKestTrialPaused);
+    EXPECT_EQ(cache.GetTrialDescriptor(0x842A007F), nullptr) << "127.0.42.132 sent nothing";
+    EXPECT_FALSE(cache.CheckProcID(0x842A007F));
+    EXPECT_TRUE(cache.CheckProcID(second));
+
+    cache.ResetTrialDescriptor(first);
+    EXPECT_EQ(cache.GetTrialDescriptor(first), nullptr);
+    ASSERT_NE(cache.GetTrialDescriptor(second), nullptr) << "the other operator's stays";
+    EXPECT_TRUE(cache.CheckProcID(first)) << "known, waiting for its answer";
+
+    // The processor's own descriptor stays under its id whatever the source.
+    ASSERT_NE(cache.GetTrialDescriptor(0x0100007F), nullptr);
+    EXPECT_EQ(cache.GetTrialDescriptor(0x0100007F)->Status(), kKestTrialStopped);
+    unsigned ids[4];
+    ASSERT_EQ(cache.GetOperators(ids, 4), 2u) << "processor ids: 1, and 150 once";
+    EXPECT_EQ(ids[0], 1u);
+    EXPECT_EQ(ids[1], 150u);
 }
 
 TEST_F(CacheTest, ButtonCountsAreTakenOnce) {
@@ -543,7 +578,7 @@ TEST_F(CacheTest, ShortPacketsAreDroppedAndCounted) {
     KestRecordingTrialDescriptor trial{};
     trial.head = {1, kKestTrialDescType, 0, 0};
     Bytes shortTrial = ConfigPacket(0, 0x7FFF, RecordBytes(trial, 100), 1, 150);
-    Feed(cache, shortTrial);
+    Feed(cache, shortTrial, 0x9600007F);
 
     Bytes shortRow = ContPacket(1, 1, 9000, Row(1, 8)); // 8 values for a 32-channel stream
     Feed(cache, shortRow);

@@ -213,3 +213,31 @@ TEST(OperatorModelTest, TrialSettlesAfterItsDelayAndSelectionsFollowFrontEnds) {
 }
 
 } // namespace
+
+// Operators are named by host part or by a dotted address they listen at; a wireless
+// operator listens on the wireless network only.
+TEST(ControlOperatorsTest, OperatorsAreNamedByHostOrAddress) {
+    ServerOptions options;
+    options.net.wiredNet = "127.0.42";
+    options.net.wirelessNet = "127.0.43";
+    options.operators = {130};
+    options.wirelessOperators = {131};
+    Server server(ModelConfig::Default(1), DataConfig{}, options);
+    ControlChannel control(server, [] {});
+    EXPECT_EQ(control.Execute("trial-status 130"), "ok 1");
+    EXPECT_EQ(control.Execute("trial-status 127.0.43.131"), "ok 1");
+    EXPECT_EQ(control.Execute("trial-status 127.0.42.131"), "error no such operator");
+    EXPECT_EQ(control.Execute("trial-status 130 9"), "ok");
+    EXPECT_EQ(control.Execute("trial-status 130"), "ok 9");
+    EXPECT_EQ(control.Execute("oper-silent 130 on"), "ok");
+    EXPECT_EQ(control.Execute("oper-silent 130 maybe"), "error oper-silent takes on or off");
+    EXPECT_EQ(control.Execute("oper-drop 131"), "ok");
+    EXPECT_EQ(control.Execute("oper-drop 132"), "error no such operator");
+    EXPECT_EQ(control.Execute("oper-proc-id 127.0.42.130 130"), "ok");
+    EXPECT_EQ(control.Execute("oper-proc-id 130 0"), "error bad number '0'");
+
+    options.wirelessOperators = {130};
+    options.net.bothNets = true;
+    EXPECT_THROW(Server(ModelConfig::Default(1), DataConfig{}, options), std::invalid_argument)
+        << "127.0.43.130 named twice";
+}

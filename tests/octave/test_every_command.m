@@ -8,7 +8,6 @@ words = {'time', 'elec', 'stim', 'digin', 'spike', 'stimdata', 'spike-thresh', '
          'processor-restart', 'version', 'processor-status', 'processor', 'close'};
 words{end + 1} = 'help';
 assert(numel(unique(words)) == 34 && numel(words) == 35);
-pending = {'trial', 'addoper'};
 
 for round = 1:2
   for i = 1:numel(words)
@@ -20,10 +19,9 @@ for round = 1:2
     try
       evalc('kestmex(word);');
     catch err
-      if any(strcmp(word, pending))
-        expected = sprintf('kestmex command ''%s'' is not available yet', word);
-        assert(~isempty(strfind(err.message, expected)), err.message);
-        expect_equal(err.identifier, 'kestmex:notAvailable', 'identifier');
+      % No operator answers "trial" on this processor.
+      if strcmp(word, 'trial')
+        expect_equal(regexprep(err.message, '^kestmex: ', ''), 'no response', 'trial');
       % A command that needs arguments answers a bare call with its usage text.
       elseif ~strncmp(regexprep(err.message, '^kestmex: ', ''), 'usage: ', 7)
         error('"%s" failed: %s', word, err.message);
