@@ -194,9 +194,6 @@ class KestCache {
     bool HasMaxStimLimit(int electrode);
 
     // --- Copies taken under the lock. See KestCacheCopies.cpp.
-    // Copies at most `capacity` bytes of a stored record into `out`; returns the stored
-    // length, 0 when the property is missing or cleared.
-    std::size_t CopyKestProperty(unsigned module, unsigned index, void* out, std::size_t capacity);
     // Resolves an electrode's stream (the processing module when the hardware module lacks
     // it; the channel's own stream for per-channel streams) and its enable switches. False
     // when the electrode has no descriptor for the stream.

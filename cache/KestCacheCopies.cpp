@@ -37,19 +37,6 @@ bool IsSwitch(const ModuleData& store, int index) {
 
 } // namespace
 
-std::size_t KestCache::CopyKestProperty(unsigned module, unsigned index, void* out,
-                                        std::size_t capacity) {
-    std::lock_guard<std::mutex> hold(lock_);
-    const ModuleData* store = FindModule(module);
-    const std::uint8_t* record = store == nullptr ? nullptr : StoredRecord(*store, int(index), 1);
-    if (record == nullptr) {
-        return 0;
-    }
-    const std::size_t length = store->GetPropertySize(int(index));
-    std::memcpy(out, record, std::min(length, capacity));
-    return length;
-}
-
 bool KestCache::GetStreamSwitch(int electrode, const std::string& name, KestStreamSwitch* out) {
     *out = KestStreamSwitch{};
     std::lock_guard<std::mutex> hold(lock_);

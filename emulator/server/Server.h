@@ -95,11 +95,11 @@ class Server {
     // when there is none.
     template <typename Fn> bool WithOperator(unsigned host, Fn&& fn) {
         std::lock_guard<std::mutex> lock(mutex_);
-        auto it = operators_.find(host);
-        if (it == operators_.end()) {
+        const int at = operators_.Find(std::to_string(host));
+        if (at < 0) {
             return false;
         }
-        fn(*it->second);
+        fn(*operators_.At(at).model);
         return true;
     }
     std::int32_t OperatorTrialStatus(unsigned host);
