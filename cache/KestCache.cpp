@@ -2,10 +2,10 @@
 #include "cache/KestCache.h"
 
 #include "cache/ContDataBuffer.h"
+#include "cache/ErrorMessage.h"
 #include "cache/ModuleData.h"
-#include "cache/RecordText.h"
 #include "cache/SpikeDataBuffer.h"
-#include "lib/ErrorMessage.h"
+#include "protocol/RecordText.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -3,8 +3,8 @@
 // reads it through locked queries.
 #pragma once
 
-#include "cache/KestPacket.h"
-#include "lib/ErrorBuffer.h"
+#include "cache/ErrorBuffer.h"
+#include "protocol/KestPacket.h"
 
 #include <array>
 #include <cstdint>

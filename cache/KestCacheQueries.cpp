@@ -4,7 +4,7 @@
 
 #include "cache/FrontEndModels.h"
 #include "cache/ModuleData.h"
-#include "cache/RecordText.h"
+#include "protocol/RecordText.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -9,7 +9,7 @@
 // The cache lock covers every call; the ring has no lock of its own.
 #pragma once
 
-#include "cache/KestPacket.h"
+#include "protocol/KestPacket.h"
 
 #include <cstdint>
 #include <utility>

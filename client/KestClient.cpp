@@ -1,8 +1,8 @@
 #include "client/KestClient.h"
 
 #include "cache/KestCache.h"
-#include "cache/KestPacketBuilder.h"
 #include "client/KestPacketFill.h"
+#include "protocol/KestPacketBuilder.h"
 
 #include <algorithm>
 #include <cstring>

@@ -7,11 +7,11 @@
 // checked before anything is reserved, so a refused call leaves nothing behind in the ring.
 #pragma once
 
-#include "cache/KestPacket.h"
 #include "client/KestClientTask.h"
 #include "client/KestConfigSink.h"
 #include "client/KestOperatorRoutes.h"
 #include "client/StimSeqRecord.h"
+#include "protocol/KestPacket.h"
 
 #include <cstddef>
 #include <cstdint>

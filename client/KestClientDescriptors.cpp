@@ -3,8 +3,8 @@
 #include "client/KestClient.h"
 
 #include "cache/KestCache.h"
-#include "cache/KestPacketBuilder.h"
 #include "client/KestPacketFill.h"
+#include "protocol/KestPacketBuilder.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 #include "client/KestPacketFill.h"
 
-#include "cache/KestPacket.h"
-#include "cache/KestPacketBuilder.h"
+#include "protocol/KestPacket.h"
+#include "protocol/KestPacketBuilder.h"
 
 bool KestPutRecord(KestConfigSink& sink, unsigned processor, unsigned module, unsigned prop,
                    const void* record, std::size_t length, std::uint32_t timestamp) {

@@ -1,7 +1,7 @@
 // Continuous data calls: windows of samples per electrode and stream kind, read from the
 // cache's rings.
+#include "include/kestlib.h"
 #include "lib/LibraryGuard.h"
-#include "lib/kestlib.h"
 
 #include "cache/KestCache.h"
 

@@ -1,6 +1,6 @@
 // Taking the processor's messages out of the queue and registering callbacks for them.
+#include "include/kestlib.h"
 #include "lib/LibraryGuard.h"
-#include "lib/kestlib.h"
 
 #include "cache/KestCache.h"
 

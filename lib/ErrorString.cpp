@@ -1,4 +1,4 @@
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include <cstdio>
 

@@ -1,11 +1,11 @@
 // Adding operator applications over the stream link and looking endpoints up.
+#include "include/kestlib.h"
 #include "lib/LibraryGuard.h"
-#include "lib/kestlib.h"
 
-#include "network/ClientFamily.h"
-#include "network/Network/OperClient.h"
-#include "network/OperNetwork/OperAddress.h"
-#include "network/OperNetwork/OperRegistry.h"
+#include "links/OperAddress.h"
+#include "links/OperClient.h"
+#include "links/OperRegistry.h"
+#include "transport/ClientFamily.h"
 
 using kestlib::Guard;
 using kestlib::Initialized;

@@ -8,8 +8,8 @@
 
 #include "cache/KestCache.h"
 #include "client/KestClient.h"
-#include "lib/kestlib.h"
-#include "network/OperNetwork/OperNetwork.h"
+#include "include/kestlib.h"
+#include "links/OperNetwork.h"
 
 #include <string>
 

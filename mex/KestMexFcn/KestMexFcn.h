@@ -4,7 +4,7 @@
 
 #include "mex.h"
 
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 #include "mex/KestMexFcn/SendProperty.h"
 
 namespace KestMexFcn {

@@ -1,9 +1,9 @@
 // KestCache fed with realistic packet sequences from the test model.
 #include "TestModel.h"
 
+#include "cache/ErrorBuffer.h"
 #include "cache/KestCache.h"
-#include "lib/ErrorBuffer.h"
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -4,11 +4,11 @@
 #pragma once
 
 #include "cache/KestCache.h"
-#include "cache/KestPacket.h"
 #include "client/KestConfigSink.h"
 #include "client/KestOperatorRoutes.h"
-#include "network/CircularKestBuffer.h"
+#include "protocol/KestPacket.h"
 #include "tests/cache/TestModel.h"
+#include "transport/CircularKestBuffer.h"
 
 #include <atomic>
 #include <cstdint>

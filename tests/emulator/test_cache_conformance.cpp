@@ -2,10 +2,10 @@
 // cache is complete and every lookup the library makes finds what it needs; data packets
 // land in the cache's rings with the documented values.
 #include "cache/KestCache.h"
-#include "cache/KestPacketBuilder.h"
 #include "emulator/model/ModelFactory.h"
 #include "emulator/model/ProcessorModel.h"
 #include "emulator/signal/DataGenerator.h"
+#include "protocol/KestPacketBuilder.h"
 
 #include <gtest/gtest.h>
 

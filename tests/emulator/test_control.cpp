@@ -1,10 +1,10 @@
 // Control channel commands, the program's command line and the datagram cutting.
-#include "cache/KestPacketBuilder.h"
 #include "emulator/model/ModelFactory.h"
 #include "emulator/model/OperatorModel.h"
 #include "emulator/server/CommandLine.h"
 #include "emulator/server/ControlChannel.h"
 #include "emulator/server/Server.h"
+#include "protocol/KestPacketBuilder.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // and its answers to property sets.
 #include "ModelDecoder.h"
 
-#include "cache/KestPacketBuilder.h"
 #include "emulator/model/ModelFactory.h"
 #include "emulator/model/ProcessorModel.h"
+#include "protocol/KestPacketBuilder.h"
 
 #include <gtest/gtest.h>
 

@@ -3,12 +3,12 @@
 #include "LoopbackEnv.h"
 #include "ModelDecoder.h"
 
-#include "cache/KestPacketBuilder.h"
 #include "emulator/model/ModelFactory.h"
 #include "emulator/server/ControlChannel.h"
 #include "emulator/server/Fd.h"
 #include "emulator/server/Server.h"
 #include "emulator/signal/SignalModel.h"
+#include "protocol/KestPacketBuilder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Network settings from the environment and the operator address shorthand.
-#include "network/NetConfig.h"
-#include "network/OperNetwork/OperAddress.h"
-#include "network/OperNetwork/OperRegistry.h"
+#include "links/NetConfig.h"
+#include "links/OperAddress.h"
+#include "links/OperRegistry.h"
 
 #include <gtest/gtest.h>
 

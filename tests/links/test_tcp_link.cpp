@@ -5,12 +5,12 @@
 
 #include "cache/KestCache.h"
 #include "client/KestClient.h"
-#include "lib/kestlib.h"
-#include "network/ClientFamily.h"
-#include "network/OperNetwork/OperAddress.h"
-#include "network/OperNetwork/OperNetwork.h"
-#include "network/OperNetwork/OperRegistry.h"
-#include "network/OperNetwork/TCPOperNetwork.h"
+#include "include/kestlib.h"
+#include "links/OperAddress.h"
+#include "links/OperNetwork.h"
+#include "links/OperRegistry.h"
+#include "links/TCPOperNetwork.h"
+#include "transport/ClientFamily.h"
 
 #include <gtest/gtest.h>
 
