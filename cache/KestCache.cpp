@@ -11,8 +11,6 @@
 #include <cstdio>
 #include <cstring>
 
-KestCache* gKestCache = nullptr;
-
 KestCache::KestCache() = default;
 KestCache::~KestCache() = default;
 
@@ -329,21 +327,21 @@ bool KestCache::CheckInit() {
 int KestCache::GetStatus() const {
     std::lock_guard<std::mutex> hold(lock_);
     if (!intact_) {
-        return 4;
+        return kCacheConfigChanged;
     }
     if (initialised_) {
-        return 0;
+        return kCacheReady;
     }
     if (processorTime_ == 0) {
-        return 1;
+        return kCacheNoProcessor;
     }
     if (!HaveModulesUnlocked()) {
-        return 2;
+        return kCacheModulesMissing;
     }
     if (HavePropertiesUnlocked()) {
-        return 5;
+        return kCacheAwaitingInit;
     }
-    return 3;
+    return kCachePropertiesMissing;
 }
 
 std::vector<unsigned> KestCache::GetModuleList() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "cache/ErrorBuffer.h"
+#include "cache/KestCacheTypes.h"
 #include "protocol/KestPacket.h"
 
 #include <array>
@@ -19,34 +20,6 @@ class ModuleData;
 template <typename T> class ContDataBuffer;
 template <typename T> class SpikeDataBuffer;
 struct KestErrorMessage_t;
-
-// Front-end version parsed from a module's hardware version text.
-struct KestFEVersion {
-    std::string name; // part number and revision, the first 11 characters
-    int major = 0;
-    int minor = 0;
-    int build = 0;
-};
-
-// Drained segment ring of one electrode: the newest records oldest first, the number of
-// packets that arrived since the previous read, and the number of sequence gaps seen.
-struct KestSegmentBlock {
-    std::vector<KestSegmentDataPacketFixed> records;
-    std::uint32_t count = 0;
-    std::uint32_t missing = 0;
-};
-
-// Rows [first, first + size) of a block read of continuous windows (GetContDataBlock): the
-// electrodes read from one stream of one module.
-struct KestContBlockRun {
-    unsigned module = 0;
-    unsigned stream = 0;
-    std::uint32_t first = 0;
-    std::uint32_t size = 0;
-};
-
-// Counts of one electrode's segment ring: (missing count, count).
-using KestSegmentCount = std::pair<std::uint32_t, std::uint32_t>;
 
 class KestCache {
   public:
@@ -300,6 +273,3 @@ class KestCache {
     // Module entries by id for the packet path (ids are one byte on the wire).
     std::array<ModuleEntry*, 256> byId_{};
 };
-
-// The cache of the open connection; owned by the network layer, null when closed.
-extern KestCache* gKestCache;

@@ -102,34 +102,3 @@ std::map<unsigned, unsigned> KestClient::GetElecAddr() const {
     std::lock_guard<std::mutex> hold(tablesMutex_);
     return elecAddr_;
 }
-
-// ---------------------------------------------------------------------------
-// Tasks
-
-void KestClient::Attach(KestClientTask* task) {
-    std::lock_guard<std::mutex> hold(tasksMutex_);
-    tasks_.push_back(task);
-}
-
-void KestClient::Detach(KestClientTask* task) {
-    std::lock_guard<std::mutex> hold(tasksMutex_);
-    for (auto it = tasks_.begin(); it != tasks_.end(); ++it) {
-        if (*it == task) {
-            tasks_.erase(it);
-            return;
-        }
-    }
-}
-
-void KestClient::CancelTasks() {
-    std::vector<KestClientTask*> tasks;
-    {
-        std::lock_guard<std::mutex> hold(tasksMutex_);
-        tasks.swap(tasks_);
-    }
-    // Outside the lock: a task's thread may be sending through this client right now.
-    for (KestClientTask* task : tasks) {
-        task->CancelAndWait();
-        task->ClientGone();
-    }
-}

@@ -4,6 +4,7 @@
 #include "lib/LibraryGuard.h"
 
 #include "cache/KestCache.h"
+#include "client/Connection.h"
 
 #include <cstdint>
 

@@ -3,6 +3,7 @@
 #include "lib/LibraryGuard.h"
 
 #include "cache/KestCache.h"
+#include "client/Connection.h"
 
 using kestlib::Guard;
 using kestlib::Initialized;

@@ -1,6 +1,7 @@
 #include "links/OperRegistry.h"
 
 #include "cache/KestCache.h"
+#include "client/Connection.h"
 #include "links/NetConfig.h"
 #include "links/OperAddress.h"
 #include "links/OperClient.h"

@@ -1,5 +1,6 @@
 // Commands whose handlers are not built yet: each ends the call with an error that names the
 // command, never quietly doing nothing.
+#include "mex/KestMexFcn/CommandTable.h"
 #include "mex/KestMexFcn/KestMexFcn.h"
 #include "mex/KestMexFcn/MexError.h"
 #include "mex/KestMexFcn/MxIo.h"
@@ -9,8 +10,6 @@
 namespace KestMexFcn {
 
 namespace {
-
-constexpr std::size_t kCommandSize = 32;
 
 [[noreturn]] void NotAvailable(int nrhs, const mxArray* prhs[]) {
     const std::string command = nrhs > 0 ? ReadText(prhs[0], kCommandSize).value_or("") : "";

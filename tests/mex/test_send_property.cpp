@@ -5,6 +5,7 @@
 #include "mex/KestMexFcn/SendProperty.h"
 
 #include "cache/KestCache.h"
+#include "client/Connection.h"
 #include "emulator/server/NetConfig.h"
 #include "emulator/server/Server.h"
 #include "include/kestlib.h"
