@@ -5,8 +5,8 @@
 bool ErrorBuffer::Push(const KestErrorMessage_t* message) {
     if (!message)
         return false;
-    const std::uint32_t uid = error_uuid(message);
-    OwnedMessage copy(kl_error_copy_message(message));
+    const std::uint32_t uid = ErrorUid(message);
+    OwnedMessage copy(CopyErrorMessage(message));
     if (!copy)
         return false;
 
@@ -14,7 +14,7 @@ bool ErrorBuffer::Push(const KestErrorMessage_t* message) {
     if (uids_.count(uid))
         return false;
     if (queue_.size() >= kCapacity) {
-        uids_.erase(error_uuid(queue_.front().get()));
+        uids_.erase(ErrorUid(queue_.front().get()));
         queue_.pop_front();
     }
     queue_.push_back(std::move(copy));
@@ -28,7 +28,7 @@ KestErrorMessage_t* ErrorBuffer::Pop() {
         return nullptr;
     OwnedMessage newest = std::move(queue_.back());
     queue_.pop_back();
-    uids_.erase(error_uuid(newest.get()));
+    uids_.erase(ErrorUid(newest.get()));
     return newest.release();
 }
 

@@ -1,6 +1,7 @@
 // The queue of processor error messages: bounded, without duplicates, newest out first.
 #pragma once
 
+#include "cache/ErrorMessage.h"
 #include "include/kestlib.h"
 
 #include <cstddef>
@@ -23,7 +24,7 @@ class ErrorBuffer {
     // message's UID, so the same message can be queued again later. Returns whether a
     // copy was queued.
     bool Push(const KestErrorMessage_t* message);
-    // Takes the newest message out; the caller owns it (kl_error_free_message). Null
+    // Takes the newest message out; the caller owns it (FreeErrorMessage). Null
     // when the queue is empty.
     KestErrorMessage_t* Pop();
     std::size_t Size() const;
@@ -31,7 +32,7 @@ class ErrorBuffer {
 
   private:
     struct MessageDeleter {
-        void operator()(KestErrorMessage_t* message) const { kl_error_free_message(message); }
+        void operator()(KestErrorMessage_t* message) const { FreeErrorMessage(message); }
     };
     using OwnedMessage = std::unique_ptr<KestErrorMessage_t, MessageDeleter>;
 

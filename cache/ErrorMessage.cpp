@@ -7,7 +7,7 @@
 namespace {
 
 // A message whose text holds length bytes of text plus a NUL; null when out of memory.
-KestErrorMessage_t* new_message(const char* text, std::size_t length) {
+KestErrorMessage_t* NewMessage(const char* text, std::size_t length) {
     auto* message = new (std::nothrow) KestErrorMessage_t{};
     if (!message)
         return nullptr;
@@ -24,8 +24,7 @@ KestErrorMessage_t* new_message(const char* text, std::size_t length) {
 
 } // namespace
 
-KestErrorMessage_t* error_message_from_kest(const KestErrorMessage* wire,
-                                            std::size_t recordLength) {
+KestErrorMessage_t* ErrorMessageFromKest(const KestErrorMessage* wire, std::size_t recordLength) {
     if (!wire)
         return nullptr;
     recordLength = std::min(recordLength, sizeof(KestErrorMessage));
@@ -36,13 +35,13 @@ KestErrorMessage_t* error_message_from_kest(const KestErrorMessage* wire,
     const std::size_t received_text =
         recordLength > kKestErrorMessageHeadSize ? recordLength - kKestErrorMessageHeadSize : 0;
     const std::size_t announced_text =
-        kest::load_le<std::uint16_t>(head + offsetof(KestErrorMessage, textLength));
+        kest::LoadLe<std::uint16_t>(head + offsetof(KestErrorMessage, textLength));
 
-    KestErrorMessage_t* message = new_message(wire->text, std::min(announced_text, received_text));
+    KestErrorMessage_t* message = NewMessage(wire->text, std::min(announced_text, received_text));
     if (!message)
         return nullptr;
-    message->level = kest::load_le<std::uint32_t>(head + offsetof(KestErrorMessage, level));
-    message->code = kest::load_le<std::uint32_t>(head + offsetof(KestErrorMessage, code));
+    message->level = kest::LoadLe<std::uint32_t>(head + offsetof(KestErrorMessage, level));
+    message->code = kest::LoadLe<std::uint32_t>(head + offsetof(KestErrorMessage, code));
     message->reserved = 0;
     message->detail1 = head[offsetof(KestErrorMessage, detail1)];
     message->detail2 = head[offsetof(KestErrorMessage, detail2)];
@@ -50,7 +49,7 @@ KestErrorMessage_t* error_message_from_kest(const KestErrorMessage* wire,
     return message;
 }
 
-std::uint32_t error_uuid(const KestErrorMessage_t* message) {
+std::uint32_t ErrorUid(const KestErrorMessage_t* message) {
     if (!message)
         return 0;
     const auto level_byte = static_cast<std::int8_t>(message->level & 0xFF);
@@ -59,17 +58,15 @@ std::uint32_t error_uuid(const KestErrorMessage_t* message) {
            std::uint32_t(message->detail2) << 6 | std::uint32_t(message->detail3) << 4;
 }
 
-bool error_requires_error(const KestErrorMessage_t* message) {
+bool ErrorRequiresError(const KestErrorMessage_t* message) {
     return message && (message->level == 6 || message->level == 7);
 }
 
-extern "C" {
-
-KL_API KestErrorMessage_t* kl_error_copy_message(const KestErrorMessage_t* message) noexcept {
+KestErrorMessage_t* CopyErrorMessage(const KestErrorMessage_t* message) {
     if (!message)
         return nullptr;
     const char* text = message->text ? message->text : "";
-    KestErrorMessage_t* copy = new_message(text, std::strlen(text));
+    KestErrorMessage_t* copy = NewMessage(text, std::strlen(text));
     if (!copy)
         return nullptr;
     copy->level = message->level;
@@ -81,15 +78,9 @@ KL_API KestErrorMessage_t* kl_error_copy_message(const KestErrorMessage_t* messa
     return copy;
 }
 
-KL_API void kl_error_free_message(KestErrorMessage_t* message) noexcept {
+void FreeErrorMessage(KestErrorMessage_t* message) {
     if (!message)
         return;
     delete[] message->text;
     delete message;
 }
-
-KL_API int32_t kl_error_requires_error(const KestErrorMessage_t* message) noexcept {
-    return error_requires_error(message) ? 1 : 0;
-}
-
-} // extern "C"

@@ -40,7 +40,7 @@ int KestCache::ProcKestPacket(const KestPacket* packet) {
         for (const ErrorCallback& callback : deferred.callbacks) {
             callback.fn(callback.userData, deferred.message);
         }
-        kl_error_free_message(deferred.message);
+        FreeErrorMessage(deferred.message);
     }
     return 0;
 }
@@ -154,13 +154,13 @@ void KestCache::ErrorPacket(const KestConfigPacket* packet, DeferredError& defer
         Malformed();
         return;
     }
-    KestErrorMessage_t* message = error_message_from_kest(wire, length);
+    KestErrorMessage_t* message = ErrorMessageFromKest(wire, length);
     if (message == nullptr) {
         return;
     }
     errors_.Push(message);
     if (callbacks_.empty()) {
-        kl_error_free_message(message);
+        FreeErrorMessage(message);
         return;
     }
     deferred.message = message;

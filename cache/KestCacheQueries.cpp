@@ -185,8 +185,8 @@ std::pair<float, float> KestCache::GetSpikeThreshValues(int electrode, int* modu
                 store.GetSpikeThreshValues(int(unsigned(electrode) % 32), index));
         });
     if (record != nullptr) {
-        thresholds.first = kest::load_le<float>(record + 20);
-        thresholds.second = kest::load_le<float>(record + 24);
+        thresholds.first = kest::LoadLe<float>(record + 20);
+        thresholds.second = kest::LoadLe<float>(record + 24);
     }
     return thresholds;
 }
@@ -438,7 +438,7 @@ std::uint32_t KestCache::GetStimCalibData(int electrode, unsigned short* table, 
     if (index != nullptr) {
         *index = valueIndex;
     }
-    const std::uint32_t status = kest::load_le<std::uint32_t>(head + 16);
+    const std::uint32_t status = kest::LoadLe<std::uint32_t>(head + 16);
     if (table != nullptr && status > 3 && count > 1) {
         for (int i = 0; i < count - 1; ++i) {
             auto* block = As<const std::uint8_t>(store->GetKestProperty(valueIndex + 1 + i));

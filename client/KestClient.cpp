@@ -155,7 +155,7 @@ int KestClient::SetDigOut(const int* outputs, const int* values, int count) {
     }
     // An integer record, padded to the 20 bytes of the output property.
     std::uint8_t record[20] = {1, kKestIntegerType};
-    kest::store_le(record + 4, word);
+    kest::StoreLe(record + 4, word);
     return SendRecord(kKestProcessorId, kKestDigitalModule, kKestDigitalOutputPropIndex, record,
                       sizeof record, kKestRequestTimestamp);
 }

@@ -20,12 +20,12 @@ OperClient::OperClient(net::sock_t socket, CircularKestBuffer& ring, const socka
 OperClient::~OperClient() = default;
 
 bool OperClient::Connected() const {
-    std::lock_guard<std::mutex> hold(m_socketMutex);
+    std::lock_guard<std::mutex> hold(socketMutex_);
     return Socket() >= 0;
 }
 
 bool OperClient::Recv() {
-    std::unique_lock<std::mutex> hold(m_socketMutex, std::try_to_lock);
+    std::unique_lock<std::mutex> hold(socketMutex_, std::try_to_lock);
     if (!hold.owns_lock() || Socket() < 0) {
         return false;
     }
@@ -51,7 +51,7 @@ bool OperClient::Send() {
 }
 
 bool OperClient::SendPublished() {
-    std::lock_guard<std::mutex> hold(m_socketMutex);
+    std::lock_guard<std::mutex> hold(socketMutex_);
     if (Socket() < 0) {
         return false;
     }

@@ -47,7 +47,7 @@ class OperClient : public IOClient {
     bool SendRequest(std::uint16_t index);
     bool SendPublished();
 
-    mutable std::mutex m_socketMutex;
+    mutable std::mutex socketMutex_;
 };
 
 } // namespace Network

@@ -64,7 +64,7 @@ LinkCache* Cache() {
 }
 
 bool MayStart() {
-    return NetworkStaticsReady() && gNetworkState.load() != 1 && !pNetwork;
+    return NetworkStaticsReady() && gNetworkState.load() != kLinkRunning && !pNetwork;
 }
 
 } // namespace
@@ -79,11 +79,12 @@ NetworkBase* CurrentNetwork() {
 }
 
 TCPOperNetwork* CurrentTCPNetwork() {
-    return gCurrentNetwork.load() == 1 ? static_cast<TCPOperNetwork*>(pNetwork.get()) : nullptr;
+    return gCurrentNetwork.load() == kTcpLink ? static_cast<TCPOperNetwork*>(pNetwork.get())
+                                              : nullptr;
 }
 
 NetworkBase* CreateUDPOperNetwork(const char* address) {
-    gCurrentNetwork.store(2);
+    gCurrentNetwork.store(kUdpLink);
     NetConfig config;
     if (!ReadConfig(&config)) {
         return nullptr;
@@ -105,7 +106,7 @@ bool StartUDPOper(const char* address) {
 }
 
 NetworkBase* CreateTCPOperNetwork(const char* address) {
-    gCurrentNetwork.store(1);
+    gCurrentNetwork.store(kTcpLink);
     NetConfig config;
     if (!ReadConfig(&config)) {
         return nullptr;
@@ -200,7 +201,7 @@ void InitTrialDesc() {
 
 bool InitKestCache() {
     unsigned polls = 0;
-    while (gNetworkState.load() != 1) {
+    while (gNetworkState.load() != kLinkRunning) {
         if (polls++ >= Limits().startWaitPolls) {
             return false;
         }
@@ -223,8 +224,8 @@ void NetworkShutdown() {
         pNetwork->Shutdown();
         pNetwork.reset();
     }
-    gCurrentNetwork.store(0);
-    gNetworkState.store(2);
+    gCurrentNetwork.store(kNoLink);
+    gNetworkState.store(kLinkStopped);
     delete gKestClient;
     gKestClient = nullptr;
     delete gKestCache;

@@ -33,7 +33,7 @@ class Routes : public KestOperatorRoutes {
   public:
     bool IsDirectLink() const override { return CurrentTCPNetwork() == nullptr; }
     bool SendToOperator(std::uint32_t address, const KestPacket& packet) override {
-        Network::OperClient* client = oper_client(address);
+        Network::OperClient* client = FindOperClient(address);
         return client != nullptr && client->SendPacket(packet);
     }
     unsigned SendToAllOperators(const KestPacket& packet) override {
@@ -58,7 +58,7 @@ bool CacheKnows(std::uint32_t id) {
 
 } // namespace
 
-std::uint32_t oper_add(const char* address, KestConnectionPolicy policy, int timeout_ms) {
+std::uint32_t OperAdd(const char* address, KestConnectionPolicy policy, int timeout_ms) {
     TCPOperNetwork* link = CurrentTCPNetwork();
     if (link == nullptr) {
         return kNoEndpoint;
@@ -72,7 +72,7 @@ std::uint32_t oper_add(const char* address, KestConnectionPolicy policy, int tim
     return kNoEndpoint;
 }
 
-std::uint32_t oper_lookup(const char* address) {
+std::uint32_t OperLookup(const char* address) {
     TCPOperNetwork* link = CurrentTCPNetwork();
     const ShortAddressUse use =
         link == nullptr ? ShortAddressUse::LookupUdp : ShortAddressUse::LookupTcp;
@@ -82,7 +82,7 @@ std::uint32_t oper_lookup(const char* address) {
         if (id == kNoEndpoint) {
             continue;
         }
-        if (link == nullptr || oper_is_processor(id)) {
+        if (link == nullptr || OperIsProcessor(id)) {
             if (CacheKnows(id)) {
                 return id;
             }
@@ -93,20 +93,20 @@ std::uint32_t oper_lookup(const char* address) {
     return kNoEndpoint;
 }
 
-Network::OperClient* oper_client(std::uint32_t id) {
+Network::OperClient* FindOperClient(std::uint32_t id) {
     TCPOperNetwork* link = CurrentTCPNetwork();
     return link == nullptr ? nullptr : link->FindOperator(id);
 }
 
-bool oper_is_valid(std::uint32_t id) {
-    if (CurrentTCPNetwork() == nullptr || oper_is_processor(id)) {
+bool OperIsValid(std::uint32_t id) {
+    if (CurrentTCPNetwork() == nullptr || OperIsProcessor(id)) {
         return true;
     }
-    Network::OperClient* client = oper_client(id);
+    Network::OperClient* client = FindOperClient(id);
     return client != nullptr && client->Connected();
 }
 
-std::uint32_t oper_first_kest_client() {
+std::uint32_t OperFirstKestClient() {
     TCPOperNetwork* link = CurrentTCPNetwork();
     if (link == nullptr) {
         return EndpointId(Config().WiredHost(150).c_str());

@@ -17,27 +17,27 @@ namespace oper {
 
 // Connects an operator; its id, or -1 (all ones) unless the stream link runs and one of
 // the candidate addresses answers within the timeout.
-std::uint32_t oper_add(const char* address, KestConnectionPolicy policy, int timeout_ms);
+std::uint32_t OperAdd(const char* address, KestConnectionPolicy policy, int timeout_ms);
 // The id of a known endpoint, or -1.
-std::uint32_t oper_lookup(const char* address);
+std::uint32_t OperLookup(const char* address);
 
-inline unsigned oper_host_id(std::uint32_t id) {
+inline unsigned OperHostId(std::uint32_t id) {
     return KestEndpointHost(id);
 }
-inline bool oper_is_processor(std::uint32_t id) {
+inline bool OperIsProcessor(std::uint32_t id) {
     return KestEndpointIsProcessor(id);
 }
-inline unsigned oper_processor_id(std::uint32_t id) {
+inline unsigned OperProcessorId(std::uint32_t id) {
     return KestEndpointProcessorId(id);
 }
 
 // The connection of an operator id on the stream link; null otherwise.
-Network::OperClient* oper_client(std::uint32_t id);
+Network::OperClient* FindOperClient(std::uint32_t id);
 // True on the datagram link, for a processor id, or for a connected operator.
-bool oper_is_valid(std::uint32_t id);
+bool OperIsValid(std::uint32_t id);
 // Off the stream link the wired network's host 150; on it the smallest connected operator
 // id, or -1.
-std::uint32_t oper_first_kest_client();
+std::uint32_t OperFirstKestClient();
 
 // How the configuration sender reaches the operators of the running link.
 KestOperatorRoutes& LinkRoutes();

@@ -34,56 +34,56 @@ sockaddr_in NoPeer() {
 } // namespace
 
 TCPOperNetwork::TCPOperNetwork(KestCache* cache, const char* address, const NetConfig& config)
-    : m_cache(cache), m_config(config), m_address(address != nullptr ? address : ""),
-      m_configEndpoint(net::kInvalidSocket, gConfigBuffer, kTcpChunkLimit, kTcpReceiveCapacity,
-                       NoPeer(), 0),
-      m_dataEndpoint(net::kInvalidSocket, gDataBuffer, kTcpChunkLimit, kTcpReceiveCapacity,
-                     NoPeer(), 0) {
-    m_walk.reserve(64);
+    : cache_(cache), config_(config), address_(address != nullptr ? address : ""),
+      configEndpoint_(net::kInvalidSocket, gConfigBuffer, kTcpChunkLimit, kTcpReceiveCapacity,
+                      NoPeer(), 0),
+      dataEndpoint_(net::kInvalidSocket, gDataBuffer, kTcpChunkLimit, kTcpReceiveCapacity, NoPeer(),
+                    0) {
+    walk_.reserve(64);
 }
 
 TCPOperNetwork::~TCPOperNetwork() {
-    std::int32_t state = m_state.load();
-    while (state < kStopRequested && !m_state.compare_exchange_weak(state, kFailed)) {
+    std::int32_t state = state_.load();
+    while (state < kStopRequested && !state_.compare_exchange_weak(state, kFailed)) {
     }
-    if (m_thread.joinable()) {
-        m_thread.join();
+    if (thread_.joinable()) {
+        thread_.join();
     }
     // The clients close their sockets; their rings go after them.
-    m_operators.clear();
-    m_operatorRings.clear();
-    m_configEndpoint.Close();
-    m_dataEndpoint.Close();
+    operators_.clear();
+    operatorRings_.clear();
+    configEndpoint_.Close();
+    dataEndpoint_.Close();
 }
 
 KestPacket* TCPOperNetwork::RecvConfigPacket() {
-    if (m_configEndpoint.Socket() >= 0) {
-        m_configEndpoint.RecvFromNetwork(0);
+    if (configEndpoint_.Socket() >= 0) {
+        configEndpoint_.RecvFromNetwork(0);
     }
-    return m_configEndpoint.HasPacket();
+    return configEndpoint_.HasPacket();
 }
 
 bool TCPOperNetwork::DeleteConfigPacket(const KestPacket* packet) {
-    return m_configEndpoint.DeletePacket(packet);
+    return configEndpoint_.DeletePacket(packet);
 }
 
 KestPacket* TCPOperNetwork::RecvDataPacket() {
-    if (m_dataEndpoint.Socket() >= 0) {
-        m_dataEndpoint.RecvFromNetwork(0);
+    if (dataEndpoint_.Socket() >= 0) {
+        dataEndpoint_.RecvFromNetwork(0);
     }
-    return m_dataEndpoint.HasPacket();
+    return dataEndpoint_.HasPacket();
 }
 
 bool TCPOperNetwork::DeleteDataPacket(const KestPacket* packet) {
-    return m_dataEndpoint.DeletePacket(packet);
+    return dataEndpoint_.DeletePacket(packet);
 }
 
 void TCPOperNetwork::Shutdown() {
-    std::int32_t state = m_state.load();
-    while (state < kStopRequested && !m_state.compare_exchange_weak(state, kStopRequested)) {
+    std::int32_t state = state_.load();
+    while (state < kStopRequested && !state_.compare_exchange_weak(state, kStopRequested)) {
     }
-    if (m_thread.joinable()) {
-        m_thread.join();
+    if (thread_.joinable()) {
+        thread_.join();
     }
 }
 
@@ -99,21 +99,21 @@ net::sock_t TCPOperNetwork::ConnectStream(const std::string& address, unsigned s
 }
 
 bool TCPOperNetwork::ConnectBoth(const std::string& address) {
-    net::UniqueSocket data(ConnectStream(address, m_config.DataPort()));
+    net::UniqueSocket data(ConnectStream(address, config_.DataPort()));
     if (!data.IsOpen()) {
         return false;
     }
-    net::UniqueSocket config(ConnectStream(address, m_config.ConfigPort()));
+    net::UniqueSocket config(ConnectStream(address, config_.ConfigPort()));
     if (!config.IsOpen()) {
         return false;
     }
     sockaddr_in dataPeer, configPeer;
-    MakeAddress(address.c_str(), m_config.DataPort(), &dataPeer);
-    MakeAddress(address.c_str(), m_config.ConfigPort(), &configPeer);
-    m_dataEndpoint.Attach(data.Release(), dataPeer);
-    m_configEndpoint.Attach(config.Release(), configPeer);
-    std::lock_guard<std::mutex> hold(m_addressMutex);
-    m_connectedAddress = address;
+    MakeAddress(address.c_str(), config_.DataPort(), &dataPeer);
+    MakeAddress(address.c_str(), config_.ConfigPort(), &configPeer);
+    dataEndpoint_.Attach(data.Release(), dataPeer);
+    configEndpoint_.Attach(config.Release(), configPeer);
+    std::lock_guard<std::mutex> hold(addressMutex_);
+    connectedAddress_ = address;
     return true;
 }
 
@@ -121,99 +121,99 @@ bool TCPOperNetwork::Initialize(const char* address) {
     if (address != nullptr && address[0] != '\0') {
         return ConnectBoth(address);
     }
-    return ConnectBoth(m_config.ProcessorAddress(false)) ||
-           ConnectBoth(m_config.ProcessorAddress(true));
+    return ConnectBoth(config_.ProcessorAddress(false)) ||
+           ConnectBoth(config_.ProcessorAddress(true));
 }
 
 std::string TCPOperNetwork::ProcessorAddress() const {
-    std::lock_guard<std::mutex> hold(m_addressMutex);
-    return m_connectedAddress;
+    std::lock_guard<std::mutex> hold(addressMutex_);
+    return connectedAddress_;
 }
 
 void TCPOperNetwork::FeedCache(IOClient& endpoint) {
     while (KestPacket* packet = endpoint.HasPacket()) {
-        m_cache->ProcKestPacket(packet);
+        cache_->ProcKestPacket(packet);
         endpoint.DeletePacket(packet);
     }
 }
 
 void TCPOperNetwork::ServeOperators() {
     {
-        std::lock_guard<std::mutex> hold(m_operatorMutex);
-        m_walk.clear();
-        for (auto& entry : m_operators) {
-            m_walk.push_back(entry.second.get());
+        std::lock_guard<std::mutex> hold(operatorMutex_);
+        walk_.clear();
+        for (auto& entry : operators_) {
+            walk_.push_back(entry.second.get());
         }
     }
     // Clients are only removed when the link is destroyed, after this thread has ended.
-    for (OperClient* client : m_walk) {
+    for (OperClient* client : walk_) {
         client->Recv();
         FeedCache(*client);
     }
 }
 
 void TCPOperNetwork::ServerMain() {
-    if (!Initialize(m_address.c_str())) {
-        m_state.store(kFailed);
+    if (!Initialize(address_.c_str())) {
+        state_.store(kFailed);
         return;
     }
-    net::sock_t dataSocket = m_dataEndpoint.Socket();
-    net::sock_t configSocket = m_configEndpoint.Socket();
+    net::sock_t dataSocket = dataEndpoint_.Socket();
+    net::sock_t configSocket = configEndpoint_.Socket();
     SetOptNodelay(dataSocket);
     SetOptNodelay(configSocket);
     if (dataSocket < 0 || configSocket < 0) {
-        m_state.store(kFailed);
+        state_.store(kFailed);
         return;
     }
-    gNetworkState.store(1);
+    gNetworkState.store(kLinkRunning);
     std::int32_t starting = kStarting;
-    m_state.compare_exchange_strong(starting, kRunning);
-    while (m_state.load() < kStopRequested && m_configEndpoint.Socket() >= 0 &&
-           m_dataEndpoint.Socket() >= 0) {
-        m_configEndpoint.Send();
-        m_configEndpoint.RecvFromNetwork(0);
-        m_dataEndpoint.RecvFromNetwork(0);
-        FeedCache(m_configEndpoint);
-        FeedCache(m_dataEndpoint);
+    state_.compare_exchange_strong(starting, kRunning);
+    while (state_.load() < kStopRequested && configEndpoint_.Socket() >= 0 &&
+           dataEndpoint_.Socket() >= 0) {
+        configEndpoint_.Send();
+        configEndpoint_.RecvFromNetwork(0);
+        dataEndpoint_.RecvFromNetwork(0);
+        FeedCache(configEndpoint_);
+        FeedCache(dataEndpoint_);
         ServeOperators();
-        if (m_configEndpoint.Socket() < 0 || m_dataEndpoint.Socket() < 0) {
+        if (configEndpoint_.Socket() < 0 || dataEndpoint_.Socket() < 0) {
             break;
         }
-        pollfd ready[2] = {{m_dataEndpoint.Socket(), POLLIN, 0},
-                           {m_configEndpoint.Socket(), POLLIN, 0}};
+        pollfd ready[2] = {{dataEndpoint_.Socket(), POLLIN, 0},
+                           {configEndpoint_.Socket(), POLLIN, 0}};
         if (poll(ready, 2, 0) <= 0) {
             std::this_thread::sleep_for(kIdleSleep);
         }
     }
-    gNetworkState.store(2);
-    std::int32_t state = m_state.load();
-    while (state != kFailed && !m_state.compare_exchange_weak(state, kEnded)) {
+    gNetworkState.store(kLinkStopped);
+    std::int32_t state = state_.load();
+    while (state != kFailed && !state_.compare_exchange_weak(state, kEnded)) {
     }
 }
 
 bool TCPOperNetwork::StartUp() {
-    if (m_thread.joinable()) {
+    if (thread_.joinable()) {
         return false;
     }
     ResetRings();
-    m_configEndpoint.SetReadPosition(0);
-    m_dataEndpoint.SetReadPosition(0);
-    m_state.store(kStarting);
-    m_thread = std::thread([this] { ServerMain(); });
+    configEndpoint_.SetReadPosition(0);
+    dataEndpoint_.SetReadPosition(0);
+    state_.store(kStarting);
+    thread_ = std::thread([this] { ServerMain(); });
     // The thread leaves the starting state within the two bounded connect attempts.
-    while (m_state.load() == kStarting) {
+    while (state_.load() == kStarting) {
         std::this_thread::sleep_for(std::chrono::microseconds(10));
     }
-    if (m_state.load() == kRunning) {
+    if (state_.load() == kRunning) {
         return true;
     }
-    m_thread.join();
+    thread_.join();
     return false;
 }
 
 bool TCPOperNetwork::ConnectOperator(const char* address, int timeoutMs) {
     sockaddr_in peer;
-    if (address == nullptr || !MakeAddress(address, m_config.OperatorPort(), &peer) ||
+    if (address == nullptr || !MakeAddress(address, config_.OperatorPort(), &peer) ||
         address[0] == '\0') {
         Logger<true>::LogPrintf(LogSubsystem::NET, kLogError, "failed to connect with %s\n",
                                 std::strerror(EINVAL));
@@ -246,27 +246,27 @@ bool TCPOperNetwork::ConnectOperator(const char* address, int timeoutMs) {
     setsockopt(socket.Get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 
     const std::uint32_t id = peer.sin_addr.s_addr;
-    std::lock_guard<std::mutex> hold(m_operatorMutex);
-    if (m_operators.count(id) != 0) {
+    std::lock_guard<std::mutex> hold(operatorMutex_);
+    if (operators_.count(id) != 0) {
         // The first connection stays; this one closes with `socket`.
         return true;
     }
     auto ring = std::make_unique<CircularKestBuffer>(kKestRingCapacity, "quillon");
     auto client = std::make_unique<OperClient>(socket.Release(), *ring, peer);
-    m_operatorRings.push_back(std::move(ring));
-    m_operators.emplace(id, std::move(client));
+    operatorRings_.push_back(std::move(ring));
+    operators_.emplace(id, std::move(client));
     return true;
 }
 
 OperClient* TCPOperNetwork::FindOperator(std::uint32_t id) {
-    std::lock_guard<std::mutex> hold(m_operatorMutex);
-    auto found = m_operators.find(id);
-    return found == m_operators.end() ? nullptr : found->second.get();
+    std::lock_guard<std::mutex> hold(operatorMutex_);
+    auto found = operators_.find(id);
+    return found == operators_.end() ? nullptr : found->second.get();
 }
 
 std::uint32_t TCPOperNetwork::FirstConnectedOperator() {
-    std::lock_guard<std::mutex> hold(m_operatorMutex);
-    for (auto& entry : m_operators) {
+    std::lock_guard<std::mutex> hold(operatorMutex_);
+    for (auto& entry : operators_) {
         if (entry.second->Connected()) {
             return entry.first;
         }
@@ -275,9 +275,9 @@ std::uint32_t TCPOperNetwork::FirstConnectedOperator() {
 }
 
 std::vector<std::uint32_t> TCPOperNetwork::OperatorIds() {
-    std::lock_guard<std::mutex> hold(m_operatorMutex);
+    std::lock_guard<std::mutex> hold(operatorMutex_);
     std::vector<std::uint32_t> ids;
-    for (auto& entry : m_operators) {
+    for (auto& entry : operators_) {
         ids.push_back(entry.first);
     }
     return ids;

@@ -76,7 +76,7 @@ class TCPOperNetwork : public NetworkBase {
     // Every operator id in the map.
     std::vector<std::uint32_t> OperatorIds();
 
-    std::int32_t LinkState() const { return m_state.load(std::memory_order_seq_cst); }
+    std::int32_t LinkState() const { return state_.load(std::memory_order_seq_cst); }
     // The processor address both streams are connected to (empty before).
     std::string ProcessorAddress() const;
 
@@ -87,19 +87,19 @@ class TCPOperNetwork : public NetworkBase {
     void FeedCache(IOClient& endpoint);
     void ServeOperators();
 
-    KestCache* m_cache;
-    NetConfig m_config;
-    std::string m_address;
-    IOClient m_configEndpoint;
-    IOClient m_dataEndpoint;
-    std::mutex m_operatorMutex;
-    std::map<std::uint32_t, std::unique_ptr<OperClient>> m_operators;
-    std::vector<std::unique_ptr<CircularKestBuffer>> m_operatorRings;
-    std::vector<OperClient*> m_walk; // link thread only
-    std::atomic<std::int32_t> m_state{kEnded};
-    mutable std::mutex m_addressMutex;
-    std::string m_connectedAddress;
-    std::thread m_thread;
+    KestCache* cache_;
+    NetConfig config_;
+    std::string address_;
+    IOClient configEndpoint_;
+    IOClient dataEndpoint_;
+    std::mutex operatorMutex_;
+    std::map<std::uint32_t, std::unique_ptr<OperClient>> operators_;
+    std::vector<std::unique_ptr<CircularKestBuffer>> operatorRings_;
+    std::vector<OperClient*> walk_; // link thread only
+    std::atomic<std::int32_t> state_{kEnded};
+    mutable std::mutex addressMutex_;
+    std::string connectedAddress_;
+    std::thread thread_;
 };
 
 } // namespace OperNetwork

@@ -27,26 +27,26 @@ sockaddr_in AnyAddress() {
 } // namespace
 
 UDPOperNetwork::UDPOperNetwork(KestCache* cache, const char* address, const NetConfig& config)
-    : UDPNetwork(OperNetwork::gDataBuffer, OperNetwork::gConfigBuffer), m_cache(cache),
-      m_config(config),
-      m_address(address != nullptr && address[0] != '\0' ? address : config.BroadcastAddress()),
-      m_receiveEndpoint(net::kInvalidSocket, OperNetwork::gConfigBuffer, kUdpChunkLimit,
-                        kUdpReceiveCapacity, AnyAddress(), OutputClient::kDatagram) {}
+    : UDPNetwork(OperNetwork::gDataBuffer, OperNetwork::gConfigBuffer), cache_(cache),
+      config_(config),
+      address_(address != nullptr && address[0] != '\0' ? address : config.BroadcastAddress()),
+      receiveEndpoint_(net::kInvalidSocket, OperNetwork::gConfigBuffer, kUdpChunkLimit,
+                       kUdpReceiveCapacity, AnyAddress(), OutputClient::kDatagram) {}
 
 UDPOperNetwork::~UDPOperNetwork() {
     Shutdown();
 }
 
 KestPacket* UDPOperNetwork::RecvConfigPacket() {
-    return m_receiveEndpoint.HasPacket();
+    return receiveEndpoint_.HasPacket();
 }
 
 bool UDPOperNetwork::DeleteConfigPacket(const KestPacket* packet) {
-    return m_receiveEndpoint.DeletePacket(packet);
+    return receiveEndpoint_.DeletePacket(packet);
 }
 
 bool UDPOperNetwork::StartUp() {
-    return Start(m_config.UdpLocalPort(), m_config.UdpRemotePort(), m_address.c_str(), true);
+    return Start(config_.UdpLocalPort(), config_.UdpRemotePort(), address_.c_str(), true);
 }
 
 bool UDPOperNetwork::Initialize(unsigned short localPort, unsigned short remotePort,
@@ -76,8 +76,8 @@ bool UDPOperNetwork::Initialize(unsigned short localPort, unsigned short remoteP
                              localPort, std::strerror(errno));
         return false;
     }
-    m_configEndpoint.Attach(sender.Release(), peer);
-    m_receiveEndpoint.Attach(receiver.Release(), local);
+    configEndpoint_.Attach(sender.Release(), peer);
+    receiveEndpoint_.Attach(receiver.Release(), local);
     return true;
 }
 
@@ -87,17 +87,17 @@ void UDPOperNetwork::ServerMain(unsigned short localPort, unsigned short remoteP
         ReportStartup(false);
         return;
     }
-    OperNetwork::gNetworkState.store(1);
+    OperNetwork::gNetworkState.store(OperNetwork::kLinkRunning);
     ReportStartup(true);
     while (!StopRequested()) {
-        const long sent = m_configEndpoint.Send();
+        const long sent = configEndpoint_.Send();
         // A datagram that ended inside a packet leaves bytes behind that wait for more; only
         // new bytes make the pass start again at once.
-        const std::uint64_t before = m_receiveEndpoint.Fill();
-        const long held = m_receiveEndpoint.RecvFromNetwork(kUdpChunkLimit);
+        const std::uint64_t before = receiveEndpoint_.Fill();
+        const long held = receiveEndpoint_.RecvFromNetwork(kUdpChunkLimit);
         if (held > 0) {
             while (KestPacket* packet = RecvConfigPacket()) {
-                m_cache->ProcKestPacket(packet);
+                cache_->ProcKestPacket(packet);
                 DeleteConfigPacket(packet);
             }
             if (std::uint64_t(held) > before) {
@@ -109,9 +109,9 @@ void UDPOperNetwork::ServerMain(unsigned short localPort, unsigned short remoteP
         }
         std::this_thread::sleep_for(kIdleSleep);
     }
-    m_configEndpoint.Close();
-    m_receiveEndpoint.Close();
-    OperNetwork::gNetworkState.store(2);
+    configEndpoint_.Close();
+    receiveEndpoint_.Close();
+    OperNetwork::gNetworkState.store(OperNetwork::kLinkStopped);
 }
 
 } // namespace Network

@@ -32,13 +32,13 @@ class UDPOperNetwork : public UDPNetwork {
 
     // Launches the thread and returns once its sockets are up (true) or have failed.
     bool StartUp();
-    const std::string& Address() const { return m_address; }
+    const std::string& Address() const { return address_; }
 
   private:
-    KestCache* m_cache;
-    NetConfig m_config;
-    std::string m_address;
-    IOClient m_receiveEndpoint;
+    KestCache* cache_;
+    NetConfig config_;
+    std::string address_;
+    IOClient receiveEndpoint_;
 };
 
 } // namespace Network

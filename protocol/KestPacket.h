@@ -3,7 +3,7 @@
 //
 // Every multi-byte field is little-endian. The host must be little-endian too, so the
 // records below are read in place; fields that the format puts at offsets that are not
-// a multiple of their width are byte arrays read through load_le / store_le.
+// a multiple of their width are byte arrays read through LoadLe / StoreLe.
 //
 // Records are cast onto byte buffers: packets in receive buffers and rings start on
 // 4-byte boundaries and no record needs more than 4-byte alignment.
@@ -17,13 +17,13 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the KEST records are r
 
 namespace kest {
 
-template <typename T> inline T load_le(const void* bytes) {
+template <typename T> inline T LoadLe(const void* bytes) {
     T value;
     std::memcpy(&value, bytes, sizeof value);
     return value;
 }
 
-template <typename T> inline void store_le(void* bytes, T value) {
+template <typename T> inline void StoreLe(void* bytes, T value) {
     std::memcpy(bytes, &value, sizeof value);
 }
 
@@ -477,17 +477,15 @@ struct KestRecordingTrialDescriptor {
     char errorMessage[256];
 
     std::int32_t Setting(int which) const {
-        return kest::load_le<std::int32_t>(which == 0   ? setting1
-                                           : which == 1 ? setting2
-                                                        : setting3);
+        return kest::LoadLe<std::int32_t>(which == 0 ? setting1 : which == 1 ? setting2 : setting3);
     }
     void SetSetting(int which, std::int32_t value) {
-        kest::store_le(which == 0 ? setting1 : which == 1 ? setting2 : setting3, value);
+        kest::StoreLe(which == 0 ? setting1 : which == 1 ? setting2 : setting3, value);
     }
-    std::int32_t Status() const { return kest::load_le<std::int32_t>(status); }
-    void SetStatus(std::int32_t value) { kest::store_le(status, value); }
-    std::int32_t StartCleared() const { return kest::load_le<std::int32_t>(startCleared); }
-    void SetStartCleared(std::int32_t value) { kest::store_le(startCleared, value); }
+    std::int32_t Status() const { return kest::LoadLe<std::int32_t>(status); }
+    void SetStatus(std::int32_t value) { kest::StoreLe(status, value); }
+    std::int32_t StartCleared() const { return kest::LoadLe<std::int32_t>(startCleared); }
+    void SetStartCleared(std::int32_t value) { kest::StoreLe(startCleared, value); }
 };
 static_assert(sizeof(KestRecordingTrialDescriptor) == kKestTrialDescSize);
 static_assert(alignof(KestRecordingTrialDescriptor) == 1);

@@ -43,41 +43,41 @@ class KEST_NETWORK_API CircularKestBuffer {
     // Zeroes the bytes and rewinds both heads; only while no reader uses the ring.
     void Reset();
 
-    std::uint64_t Capacity() const { return m_capacity; }
-    const char* Name() const { return m_name; }
+    std::uint64_t Capacity() const { return capacity_; }
+    const char* Name() const { return name_; }
     // Readers load the published head first (acquire), then the lap end and the bytes.
-    std::uint64_t LapEnd() const { return m_lapEnd.load(std::memory_order_relaxed); }
-    std::uint64_t WriteHead() const { return m_writeHead.load(std::memory_order_relaxed); }
-    std::uint64_t PublishedHead() const { return m_publishedHead.load(std::memory_order_acquire); }
-    const std::uint8_t* Data() const { return m_data.get(); }
-    std::uint8_t* Data() { return m_data.get(); }
+    std::uint64_t LapEnd() const { return lapEnd_.load(std::memory_order_relaxed); }
+    std::uint64_t WriteHead() const { return writeHead_.load(std::memory_order_relaxed); }
+    std::uint64_t PublishedHead() const { return publishedHead_.load(std::memory_order_acquire); }
+    const std::uint8_t* Data() const { return data_.get(); }
+    std::uint8_t* Data() { return data_.get(); }
 
     // Serialises writers where more than one thread writes into the ring.
-    std::mutex& WriteMutex() { return m_writeMutex; }
+    std::mutex& WriteMutex() { return writeMutex_; }
 
   private:
-    std::unique_ptr<std::uint8_t[]> m_data;
-    const std::uint64_t m_capacity;
-    const char* m_name;
+    std::unique_ptr<std::uint8_t[]> data_;
+    const std::uint64_t capacity_;
+    const char* name_;
     // The writer's fields and the published head sit on cache lines of their own, away
     // from what readers poll.
-    alignas(64) std::atomic<std::uint64_t> m_lapEnd;
-    std::atomic<std::uint64_t> m_writeHead{0};
-    alignas(64) std::atomic<std::uint64_t> m_publishedHead{0};
-    alignas(64) std::mutex m_writeMutex;
+    alignas(64) std::atomic<std::uint64_t> lapEnd_;
+    std::atomic<std::uint64_t> writeHead_{0};
+    alignas(64) std::atomic<std::uint64_t> publishedHead_{0};
+    alignas(64) std::mutex writeMutex_;
 };
 
 // One writer's turn on a ring shared by several writing threads: holds the ring's write
 // mutex from construction (before the reserve) to destruction (after the publish).
 class KEST_NETWORK_API RingWriter {
   public:
-    explicit RingWriter(CircularKestBuffer& ring) : m_ring(ring), m_lock(ring.WriteMutex()) {}
-    std::uint8_t* Reserve(std::size_t size) { return m_ring.Reserve(size); }
-    void Publish() { m_ring.Publish(); }
+    explicit RingWriter(CircularKestBuffer& ring) : ring_(ring), lock_(ring.WriteMutex()) {}
+    std::uint8_t* Reserve(std::size_t size) { return ring_.Reserve(size); }
+    void Publish() { ring_.Publish(); }
 
   private:
-    CircularKestBuffer& m_ring;
-    std::lock_guard<std::mutex> m_lock;
+    CircularKestBuffer& ring_;
+    std::lock_guard<std::mutex> lock_;
 };
 
 } // namespace Network

@@ -6,8 +6,8 @@ namespace OperNetwork {
 // The rings come first: the load mark below is made after them and unmade before them.
 CircularKestBuffer gDataBuffer(kKestRingCapacity, "dataBuffer");
 CircularKestBuffer gConfigBuffer(kKestRingCapacity, "configBuffer");
-std::atomic<std::int32_t> gCurrentNetwork{0};
-std::atomic<std::int32_t> gNetworkState{0};
+std::atomic<std::int32_t> gCurrentNetwork{kNoLink};
+std::atomic<std::int32_t> gNetworkState{kLinkNeverStarted};
 
 namespace {
 

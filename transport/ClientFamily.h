@@ -18,9 +18,15 @@ namespace OperNetwork {
 
 extern KEST_NETWORK_API CircularKestBuffer gDataBuffer;
 extern KEST_NETWORK_API CircularKestBuffer gConfigBuffer;
-// 0 no link, 1 TCP link, 2 UDP link.
+// Which link is open (gCurrentNetwork).
+constexpr std::int32_t kNoLink = 0;
+constexpr std::int32_t kTcpLink = 1;
+constexpr std::int32_t kUdpLink = 2;
 extern KEST_NETWORK_API std::atomic<std::int32_t> gCurrentNetwork;
-// 0 never started, 1 the link thread runs, 2 stopped.
+// The link thread's state (gNetworkState).
+constexpr std::int32_t kLinkNeverStarted = 0;
+constexpr std::int32_t kLinkRunning = 1;
+constexpr std::int32_t kLinkStopped = 2;
 extern KEST_NETWORK_API std::atomic<std::int32_t> gNetworkState;
 
 // True once the family's rings are made (load time) and until they are destroyed; a link

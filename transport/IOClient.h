@@ -40,22 +40,22 @@ class KEST_NETWORK_API IOClient : public OutputClient {
     // Whether a whole packet is held, without taking anything out.
     bool HoldsWholePacket() const;
     std::uint64_t Fill() const;
-    std::uint64_t ReceiveCapacity() const { return m_receiveCapacity; }
+    std::uint64_t ReceiveCapacity() const { return receiveCapacity_; }
 
   private:
     // Whether the bytes held begin with a whole packet; under the receive mutex.
     bool HoldsWholePacketLocked() const;
 
-    std::unique_ptr<std::uint8_t[]> m_receive;
-    std::uint64_t m_receiveCapacity;
-    // Bytes held start at m_start: taking a packet out advances the start instead of moving
+    std::unique_ptr<std::uint8_t[]> receive_;
+    std::uint64_t receiveCapacity_;
+    // Bytes held start at start_: taking a packet out advances the start instead of moving
     // the rest down. The bytes move down once no whole packet is left, or before a receive
     // while no packet is handed out (between HasPacket and DeletePacket).
-    std::uint64_t m_start = 0;
-    std::uint64_t m_fill = 0;
-    bool m_handedOut = false;
-    std::unique_ptr<std::uint8_t[]> m_scratch;
-    mutable std::mutex m_receiveMutex;
+    std::uint64_t start_ = 0;
+    std::uint64_t fill_ = 0;
+    bool handedOut_ = false;
+    std::unique_ptr<std::uint8_t[]> scratch_;
+    mutable std::mutex receiveMutex_;
 };
 
 } // namespace Network

@@ -20,30 +20,29 @@ bool WouldBlock(int error) {
 
 OutputClient::OutputClient(net::sock_t socket, CircularKestBuffer& ring, std::uint64_t chunkLimit,
                            const sockaddr_in& peer, std::uint32_t flags)
-    : m_socket(socket), m_ring(&ring), m_chunkLimit(chunkLimit),
-      m_readPosition(ring.PublishedHead()), m_pending(new std::uint8_t[chunkLimit]), m_peer(peer),
-      m_flags(flags) {}
+    : socket_(socket), ring_(&ring), chunkLimit_(chunkLimit), readPosition_(ring.PublishedHead()),
+      pending_(new std::uint8_t[chunkLimit]), peer_(peer), flags_(flags) {}
 
 OutputClient::~OutputClient() {
-    net::CloseSocket(m_socket);
+    net::CloseSocket(socket_);
 }
 
 void OutputClient::Attach(net::sock_t socket, const sockaddr_in& peer) {
-    net::CloseSocket(m_socket);
-    m_socket = socket;
-    m_peer = peer;
-    m_pendingLength = 0;
+    net::CloseSocket(socket_);
+    socket_ = socket;
+    peer_ = peer;
+    pendingLength_ = 0;
 }
 
 void OutputClient::Close() {
-    net::CloseSocket(m_socket);
+    net::CloseSocket(socket_);
 }
 
 long OutputClient::Send(long* total) {
     long sum = 0;
     for (int pass = 0; pass < kSendPasses; ++pass) {
         long sent = 0;
-        bool ok = m_pendingLength != 0 ? SendRest(&sent) : SendOne(&sent);
+        bool ok = pendingLength_ != 0 ? SendRest(&sent) : SendOne(&sent);
         if (!ok) {
             sum = -1;
             break;
@@ -61,29 +60,29 @@ long OutputClient::Send(long* total) {
 
 long OutputClient::Transmit(const std::uint8_t* bytes, std::uint64_t length) {
     if (IsDatagram()) {
-        return sendto(m_socket, bytes, length, MSG_NOSIGNAL,
-                      reinterpret_cast<const sockaddr*>(&m_peer), sizeof m_peer);
+        return sendto(socket_, bytes, length, MSG_NOSIGNAL,
+                      reinterpret_cast<const sockaddr*>(&peer_), sizeof peer_);
     }
     // MSG_NOSIGNAL: a peer that went away must end this endpoint, not the process.
-    return send(m_socket, bytes, length, MSG_NOSIGNAL);
+    return send(socket_, bytes, length, MSG_NOSIGNAL);
 }
 
 bool OutputClient::SendOne(long* sent) {
     *sent = 0;
-    if (m_socket < 0) {
+    if (socket_ < 0) {
         return false;
     }
-    const std::uint64_t capacity = m_ring->Capacity();
-    const std::uint64_t published = m_ring->PublishedHead();
-    CheckSpace(published, m_readPosition % capacity);
-    if (m_socket < 0) {
+    const std::uint64_t capacity = ring_->Capacity();
+    const std::uint64_t published = ring_->PublishedHead();
+    CheckSpace(published, readPosition_ % capacity);
+    if (socket_ < 0) {
         return false;
     }
-    std::uint64_t position = m_readPosition % capacity;
+    std::uint64_t position = readPosition_ % capacity;
     std::uint64_t size = GetTargetWriteSize(published, position);
-    if (size == 0 && m_readPosition % capacity != position) {
+    if (size == 0 && readPosition_ % capacity != position) {
         // The read position just passed the skipped tail of a lap; go on from the start.
-        position = m_readPosition % capacity;
+        position = readPosition_ % capacity;
         size = GetTargetWriteSize(published, position);
     }
     if (size == 0) {
@@ -96,13 +95,13 @@ bool OutputClient::SendOne(long* sent) {
         DropBacklog(published, "undecodable packet");
         return true;
     }
-    const long result = Transmit(m_ring->Data() + position, boundary);
+    const long result = Transmit(ring_->Data() + position, boundary);
     if (result > 0) {
         const auto done = static_cast<std::uint64_t>(result);
-        m_readPosition += done;
+        readPosition_ += done;
         if (done < boundary) {
-            m_pendingLength = boundary - done;
-            std::memcpy(m_pending.get(), m_ring->Data() + position + done, m_pendingLength);
+            pendingLength_ = boundary - done;
+            std::memcpy(pending_.get(), ring_->Data() + position + done, pendingLength_);
         }
         *sent = result;
         return true;
@@ -125,7 +124,7 @@ bool OutputClient::AfterFailedSend(long result, long* sent, const char* caller) 
     }
     char address[16];
     Logger<true>::Printf(LogSubsystem::NET, kLogError, "%s::sendto (%s:%d): %s\n", caller,
-                         AddressText(m_peer, address, sizeof address), AddressPort(m_peer),
+                         AddressText(peer_, address, sizeof address), AddressPort(peer_),
                          std::strerror(error));
     Close();
     return false;
@@ -133,15 +132,15 @@ bool OutputClient::AfterFailedSend(long result, long* sent, const char* caller) 
 
 bool OutputClient::SendRest(long* sent) {
     *sent = 0;
-    if (m_socket < 0) {
+    if (socket_ < 0) {
         return false;
     }
-    const long result = Transmit(m_pending.get(), m_pendingLength);
+    const long result = Transmit(pending_.get(), pendingLength_);
     if (result > 0) {
         const auto done = static_cast<std::uint64_t>(result);
-        m_readPosition += done;
-        m_pendingLength -= done;
-        std::memmove(m_pending.get(), m_pending.get() + done, m_pendingLength);
+        readPosition_ += done;
+        pendingLength_ -= done;
+        std::memmove(pending_.get(), pending_.get() + done, pendingLength_);
         *sent = result;
         return true;
     }
@@ -149,18 +148,18 @@ bool OutputClient::SendRest(long* sent) {
 }
 
 void OutputClient::CheckSpace(std::uint64_t published, std::uint64_t /*position*/) {
-    const std::uint64_t capacity = m_ring->Capacity();
-    if (published - m_readPosition >= capacity) {
+    const std::uint64_t capacity = ring_->Capacity();
+    if (published - readPosition_ >= capacity) {
         // Lapped: the bytes at the read position have been written over.
-        ++m_overtaken;
-        if (m_overtaken <= kMaxOvertaken) {
-            m_readPosition = published;
+        ++overtaken_;
+        if (overtaken_ <= kMaxOvertaken) {
+            readPosition_ = published;
             return;
         }
         char address[16];
         Logger<true>::Printf(LogSubsystem::NET, kLogError,
                              "network panic! disconnecting client (%s:%d) too slow.\n",
-                             AddressText(m_peer, address, sizeof address), AddressPort(m_peer));
+                             AddressText(peer_, address, sizeof address), AddressPort(peer_));
         Close();
         return;
     }
@@ -168,35 +167,35 @@ void OutputClient::CheckSpace(std::uint64_t published, std::uint64_t /*position*
     // scale, so that a writer that has reserved past the reader but not yet published shows as
     // no room rather than a full ring.
     const std::uint64_t panicRoom = std::min(kPanicRoom, capacity / 16);
-    const std::uint64_t limit = m_readPosition + capacity;
-    const std::uint64_t writeHead = m_ring->WriteHead();
+    const std::uint64_t limit = readPosition_ + capacity;
+    const std::uint64_t writeHead = ring_->WriteHead();
     if (writeHead >= limit || limit - writeHead <= panicRoom) {
         Logger<true>::Printf(LogSubsystem::NET, kLogError, "panic abort!!!!\n");
-        m_readPosition = published;
+        readPosition_ = published;
     }
 }
 
 std::uint64_t OutputClient::GetTargetWriteSize(std::uint64_t published, std::uint64_t position) {
-    const std::uint64_t capacity = m_ring->Capacity();
-    std::uint64_t limit = m_chunkLimit;
+    const std::uint64_t capacity = ring_->Capacity();
+    std::uint64_t limit = chunkLimit_;
     // The lap end bounds only a reader still in an earlier lap than the published bytes; in
     // the writer's own lap the valid bytes run up to the published head.
-    if (m_readPosition / capacity < published / capacity) {
-        const std::uint64_t lapEnd = m_ring->LapEnd();
+    if (readPosition_ / capacity < published / capacity) {
+        const std::uint64_t lapEnd = ring_->LapEnd();
         if (position >= lapEnd) {
-            m_readPosition += capacity - position;
+            readPosition_ += capacity - position;
             return 0;
         }
         limit = std::min(limit, lapEnd - position);
     }
-    if (published <= m_readPosition) {
+    if (published <= readPosition_) {
         return 0;
     }
-    return std::min(limit, published - m_readPosition);
+    return std::min(limit, published - readPosition_);
 }
 
 std::uint64_t OutputClient::GetPacketBoundary(std::uint64_t position, std::uint64_t size) const {
-    const std::uint8_t* bytes = m_ring->Data() + position;
+    const std::uint8_t* bytes = ring_->Data() + position;
     std::uint64_t boundary = 0;
     while (boundary < size) {
         const std::uint64_t length = std::uint64_t(bytes[boundary]) * 4;
@@ -210,11 +209,11 @@ std::uint64_t OutputClient::GetPacketBoundary(std::uint64_t position, std::uint6
 
 void OutputClient::DropBacklog(std::uint64_t published, const char* reason) {
     char address[16];
-    Logger<true>::Printf(
-        LogSubsystem::NET, kLogError, "dropping %llu unsent bytes of %s for (%s:%d): %s\n",
-        static_cast<unsigned long long>(published - m_readPosition), m_ring->Name(),
-        AddressText(m_peer, address, sizeof address), AddressPort(m_peer), reason);
-    m_readPosition = published;
+    Logger<true>::Printf(LogSubsystem::NET, kLogError,
+                         "dropping %llu unsent bytes of %s for (%s:%d): %s\n",
+                         static_cast<unsigned long long>(published - readPosition_), ring_->Name(),
+                         AddressText(peer_, address, sizeof address), AddressPort(peer_), reason);
+    readPosition_ = published;
 }
 
 } // namespace Network

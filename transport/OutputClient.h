@@ -61,16 +61,16 @@ class KEST_NETWORK_API OutputClient {
     // Closes the socket; the endpoint is dead from now on.
     void Close();
     // Moves the read position, e.g. to 0 after the ring was reset.
-    void SetReadPosition(std::uint64_t position) { m_readPosition = position; }
+    void SetReadPosition(std::uint64_t position) { readPosition_ = position; }
 
-    net::sock_t Socket() const { return m_socket; }
-    bool IsDatagram() const { return (m_flags & kDatagram) != 0; }
-    const sockaddr_in& Peer() const { return m_peer; }
-    CircularKestBuffer& Ring() const { return *m_ring; }
-    std::uint64_t ChunkLimit() const { return m_chunkLimit; }
-    std::uint64_t ReadPosition() const { return m_readPosition; }
-    std::int32_t OvertakenCount() const { return m_overtaken; }
-    std::uint64_t PendingLength() const { return m_pendingLength; }
+    net::sock_t Socket() const { return socket_; }
+    bool IsDatagram() const { return (flags_ & kDatagram) != 0; }
+    const sockaddr_in& Peer() const { return peer_; }
+    CircularKestBuffer& Ring() const { return *ring_; }
+    std::uint64_t ChunkLimit() const { return chunkLimit_; }
+    std::uint64_t ReadPosition() const { return readPosition_; }
+    std::int32_t OvertakenCount() const { return overtaken_; }
+    std::uint64_t PendingLength() const { return pendingLength_; }
 
   protected:
     // One send call; negative with errno set on failure.
@@ -82,15 +82,15 @@ class KEST_NETWORK_API OutputClient {
     // Drops everything unsent up to `published` (with a line under NET saying why).
     void DropBacklog(std::uint64_t published, const char* reason);
 
-    net::sock_t m_socket;
-    CircularKestBuffer* m_ring;
-    std::uint64_t m_chunkLimit;
-    std::uint64_t m_readPosition;
-    std::int32_t m_overtaken = 0;
-    std::unique_ptr<std::uint8_t[]> m_pending;
-    std::uint64_t m_pendingLength = 0;
-    sockaddr_in m_peer;
-    std::uint32_t m_flags;
+    net::sock_t socket_;
+    CircularKestBuffer* ring_;
+    std::uint64_t chunkLimit_;
+    std::uint64_t readPosition_;
+    std::int32_t overtaken_ = 0;
+    std::unique_ptr<std::uint8_t[]> pending_;
+    std::uint64_t pendingLength_ = 0;
+    sockaddr_in peer_;
+    std::uint32_t flags_;
 };
 
 } // namespace Network

@@ -15,31 +15,31 @@ void CloseSocket(sock_t& socket);
 class UniqueSocket {
   public:
     UniqueSocket() = default;
-    explicit UniqueSocket(sock_t socket) : m_socket(socket) {}
-    ~UniqueSocket() { CloseSocket(m_socket); }
-    UniqueSocket(UniqueSocket&& other) noexcept : m_socket(other.Release()) {}
+    explicit UniqueSocket(sock_t socket) : socket_(socket) {}
+    ~UniqueSocket() { CloseSocket(socket_); }
+    UniqueSocket(UniqueSocket&& other) noexcept : socket_(other.Release()) {}
     UniqueSocket& operator=(UniqueSocket&& other) noexcept {
         if (this != &other) {
-            CloseSocket(m_socket);
-            m_socket = other.Release();
+            CloseSocket(socket_);
+            socket_ = other.Release();
         }
         return *this;
     }
     UniqueSocket(const UniqueSocket&) = delete;
     UniqueSocket& operator=(const UniqueSocket&) = delete;
 
-    sock_t Get() const { return m_socket; }
-    sock_t& Handle() { return m_socket; }
-    bool IsOpen() const { return m_socket >= 0; }
+    sock_t Get() const { return socket_; }
+    sock_t& Handle() { return socket_; }
+    bool IsOpen() const { return socket_ >= 0; }
     sock_t Release() {
-        sock_t socket = m_socket;
-        m_socket = kInvalidSocket;
+        sock_t socket = socket_;
+        socket_ = kInvalidSocket;
         return socket;
     }
-    void Close() { CloseSocket(m_socket); }
+    void Close() { CloseSocket(socket_); }
 
   private:
-    sock_t m_socket = kInvalidSocket;
+    sock_t socket_ = kInvalidSocket;
 };
 
 } // namespace net

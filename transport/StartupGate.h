@@ -12,29 +12,29 @@ class StartupGate {
     // The first report wins; later ones are ignored.
     void Report(bool ok) {
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_state != kPending) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (state_ != kPending) {
                 return;
             }
-            m_state = ok ? kUp : kFailed;
+            state_ = ok ? kUp : kFailed;
         }
-        m_changed.notify_all();
+        changed_.notify_all();
     }
     bool Wait() {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_state != kPending; });
-        return m_state == kUp;
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return state_ != kPending; });
+        return state_ == kUp;
     }
     void Rearm() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_state = kPending;
+        std::lock_guard<std::mutex> lock(mutex_);
+        state_ = kPending;
     }
 
   private:
     enum State { kPending, kUp, kFailed };
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    State m_state = kPending;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    State state_ = kPending;
 };
 
 } // namespace Network

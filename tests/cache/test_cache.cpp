@@ -2,6 +2,7 @@
 #include "TestModel.h"
 
 #include "cache/ErrorBuffer.h"
+#include "cache/ErrorMessage.h"
 #include "cache/KestCache.h"
 #include "include/kestlib.h"
 
@@ -451,7 +452,7 @@ TEST_F(CacheTest, ErrorPacketsQueueAndReachCallbacks) {
     KestErrorMessage_t* newest = cache.GetErrorBuffer().Pop();
     ASSERT_NE(newest, nullptr);
     EXPECT_STREQ(newest->text, "low battery");
-    kl_error_free_message(newest);
+    FreeErrorMessage(newest);
 }
 
 TEST_F(CacheTest, OperatorAndProcessorDescriptors) {

@@ -16,37 +16,37 @@ namespace {
 class ModelRing {
   public:
     ModelRing(std::uint32_t depth, std::uint32_t channels, std::int32_t period, double scale)
-        : m_depth(depth), m_channels(channels), m_period(period), m_scale(scale) {}
+        : depth_(depth), channels_(channels), period_(period), scale_(scale) {}
 
     void Add(const std::vector<float>& row, std::uint32_t time) {
-        if (m_stored) {
-            const std::int32_t k = static_cast<std::int32_t>(time - m_last) / m_period;
+        if (stored_) {
+            const std::int32_t k = static_cast<std::int32_t>(time - last_) / period_;
             if (k < 1) {
                 return;
             }
             for (std::int32_t i = 1; i < k; ++i) {
-                m_rows.emplace_back(m_channels, -32768.0f);
+                rows_.emplace_back(channels_, -32768.0f);
             }
         }
-        m_rows.push_back(row);
-        m_last = time;
-        m_stored = true;
+        rows_.push_back(row);
+        last_ = time;
+        stored_ = true;
     }
 
     // Row `back` rows before the next one (1 = newest); zeros before the first row. Channels
     // are the ring's own (no mod 32 here).
     float Value(std::uint32_t back, std::uint32_t channel, bool scale) const {
-        float value = back <= m_rows.size() ? m_rows[m_rows.size() - back][channel] : 0.0f;
-        if (scale && m_scale != 1.0) {
-            value = static_cast<float>(static_cast<double>(value) * m_scale);
+        float value = back <= rows_.size() ? rows_[rows_.size() - back][channel] : 0.0f;
+        if (scale && scale_ != 1.0) {
+            value = static_cast<float>(static_cast<double>(value) * scale_);
         }
         return value;
     }
 
     std::vector<float> Top(std::uint32_t channel, std::uint32_t count, bool scale,
                            std::uint32_t* start) const {
-        count = std::min(count, m_depth);
-        *start = m_last - (count - 1) * std::uint32_t(m_period);
+        count = std::min(count, depth_);
+        *start = last_ - (count - 1) * std::uint32_t(period_);
         std::vector<float> out;
         for (std::uint32_t i = count; i >= 1; --i) {
             out.push_back(Value(i, channel, scale));
@@ -56,8 +56,8 @@ class ModelRing {
 
     // Rows back from the first row at or after `time`, or -1 when not held.
     long long Rows(std::uint32_t time) const {
-        const std::uint32_t d = (m_last + std::uint32_t(m_period) - time) / std::uint32_t(m_period);
-        return d > m_depth ? -1LL : static_cast<long long>(d);
+        const std::uint32_t d = (last_ + std::uint32_t(period_) - time) / std::uint32_t(period_);
+        return d > depth_ ? -1LL : static_cast<long long>(d);
     }
 
     std::vector<float> Since(std::uint32_t time, std::uint32_t channel, std::uint32_t count,
@@ -74,16 +74,16 @@ class ModelRing {
         return out;
     }
 
-    std::uint32_t Last() const { return m_last; }
+    std::uint32_t Last() const { return last_; }
 
   private:
-    std::uint32_t m_depth;
-    std::uint32_t m_channels;
-    std::int32_t m_period;
-    double m_scale;
-    std::vector<std::vector<float>> m_rows;
-    std::uint32_t m_last = 0;
-    bool m_stored = false;
+    std::uint32_t depth_;
+    std::uint32_t channels_;
+    std::int32_t period_;
+    double scale_;
+    std::vector<std::vector<float>> rows_;
+    std::uint32_t last_ = 0;
+    bool stored_ = false;
 };
 
 // Reads by time print a warning for every time the ring does not hold; `warnings` counts the

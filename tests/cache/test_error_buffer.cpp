@@ -12,7 +12,7 @@
 namespace {
 
 struct FreeMessage {
-    void operator()(KestErrorMessage_t* message) const { kl_error_free_message(message); }
+    void operator()(KestErrorMessage_t* message) const { FreeErrorMessage(message); }
 };
 using Message = std::unique_ptr<KestErrorMessage_t, FreeMessage>;
 
@@ -36,11 +36,11 @@ TEST(ErrorBuffer, DuplicateIsQueuedOnceUntilPopped) {
     EXPECT_TRUE(buffer.Push(a.get()));
     EXPECT_FALSE(buffer.Push(a.get()));
     EXPECT_EQ(buffer.Size(), 1u);
-    EXPECT_TRUE(buffer.HaveUID(error_uuid(a.get())));
+    EXPECT_TRUE(buffer.HaveUID(ErrorUid(a.get())));
 
     Message popped(buffer.Pop());
     ASSERT_NE(popped, nullptr);
-    EXPECT_FALSE(buffer.HaveUID(error_uuid(a.get())));
+    EXPECT_FALSE(buffer.HaveUID(ErrorUid(a.get())));
     EXPECT_TRUE(buffer.Push(a.get()));
     EXPECT_EQ(buffer.Size(), 1u);
 }
@@ -83,8 +83,8 @@ TEST(ErrorBuffer, FullQueueEvictsItsOldestMessage) {
     TestMessage newest(5000);
     EXPECT_TRUE(buffer.Push(newest.get()));
     EXPECT_EQ(buffer.Size(), 1024u);
-    EXPECT_FALSE(buffer.HaveUID(error_uuid(TestMessage(0).get())));
-    EXPECT_TRUE(buffer.HaveUID(error_uuid(TestMessage(1).get())));
+    EXPECT_FALSE(buffer.HaveUID(ErrorUid(TestMessage(0).get())));
+    EXPECT_TRUE(buffer.HaveUID(ErrorUid(TestMessage(1).get())));
 
     // Draining yields the newest first and the oldest survivor (code 1) last.
     Message top(buffer.Pop());
@@ -104,7 +104,7 @@ TEST(ErrorBuffer, EvictedMessageCanBeQueuedAgain) {
         buffer.Push(TestMessage(code).get()); // code 0 is evicted by the last push
     TestMessage evicted(0);
     EXPECT_TRUE(buffer.Push(evicted.get()));
-    EXPECT_TRUE(buffer.HaveUID(error_uuid(evicted.get())));
+    EXPECT_TRUE(buffer.HaveUID(ErrorUid(evicted.get())));
     EXPECT_EQ(buffer.Size(), 1024u);
     Message popped(buffer.Pop());
     EXPECT_STREQ(popped->text, "message 0");
@@ -123,7 +123,7 @@ TEST(ErrorBuffer, PushAndPopFromTwoThreads) {
             while (KestErrorMessage_t* message = buffer.Pop()) {
                 seen.insert(message->code);
                 ++popped;
-                kl_error_free_message(message);
+                FreeErrorMessage(message);
             }
             if (finished)
                 return;

@@ -11,7 +11,7 @@
 namespace {
 
 struct FreeMessage {
-    void operator()(KestErrorMessage_t* message) const { kl_error_free_message(message); }
+    void operator()(KestErrorMessage_t* message) const { FreeErrorMessage(message); }
 };
 using Message = std::unique_ptr<KestErrorMessage_t, FreeMessage>;
 
@@ -41,7 +41,7 @@ Message from_wire(const std::vector<std::uint8_t>& bytes, std::size_t length) {
     auto exact = std::make_unique<std::uint8_t[]>(length ? length : 1);
     std::memcpy(exact.get(), bytes.data(), std::min(length, bytes.size()));
     return Message(
-        error_message_from_kest(reinterpret_cast<const KestErrorMessage*>(exact.get()), length));
+        ErrorMessageFromKest(reinterpret_cast<const KestErrorMessage*>(exact.get()), length));
 }
 
 TEST(ErrorMessageFromWire, ReadsEveryFieldAtItsOffset) {
@@ -110,7 +110,7 @@ TEST(ErrorMessageFromWire, LongestTextFitsAndLengthBeyondTheRecordIsCapped) {
 }
 
 TEST(ErrorMessageFromWire, NullRecordGivesNull) {
-    EXPECT_EQ(error_message_from_kest(nullptr, 100), nullptr);
+    EXPECT_EQ(ErrorMessageFromKest(nullptr, 100), nullptr);
 }
 
 KestErrorMessage_t make(std::uint32_t level, std::uint32_t code, std::uint8_t d1, std::uint8_t d2,
@@ -128,41 +128,39 @@ KestErrorMessage_t make(std::uint32_t level, std::uint32_t code, std::uint8_t d1
 TEST(ErrorUid, CombinesTheFieldsAsTheyOverlap) {
     char text[] = "";
     auto message = make(6, 1, 2, 3, 4, text);
-    EXPECT_EQ(error_uuid(&message), 6u | 1u << 12 | 2u << 8 | 3u << 6 | 4u << 4);
+    EXPECT_EQ(ErrorUid(&message), 6u | 1u << 12 | 2u << 8 | 3u << 6 | 4u << 4);
 
     // The level's low byte is sign-extended: 0x80 and above fill the upper bits.
     auto high = make(0x1FF, 0x7, 0, 0, 0, text);
-    EXPECT_EQ(error_uuid(&high), 0xFFFFFFFFu);
+    EXPECT_EQ(ErrorUid(&high), 0xFFFFFFFFu);
     auto only_low_byte = make(0x301, 0, 0, 0, 0, text);
-    EXPECT_EQ(error_uuid(&only_low_byte), 1u);
+    EXPECT_EQ(ErrorUid(&only_low_byte), 1u);
 
     // Overlapping fields make different messages equal.
     auto a = make(0, 0, 1, 0, 0, text);  // 1 << 8
     auto b = make(0, 0, 0, 0, 16, text); // 16 << 4
-    EXPECT_EQ(error_uuid(&a), error_uuid(&b));
-    EXPECT_EQ(error_uuid(nullptr), 0u);
+    EXPECT_EQ(ErrorUid(&a), ErrorUid(&b));
+    EXPECT_EQ(ErrorUid(nullptr), 0u);
 }
 
 TEST(ErrorLevel, LevelsSixAndSevenAreErrors) {
     char text[] = "x";
     for (std::uint32_t level : {0u, 1u, 5u, 8u, 0x106u}) {
         auto message = make(level, 0, 0, 0, 0, text);
-        EXPECT_FALSE(error_requires_error(&message)) << level;
-        EXPECT_EQ(kl_error_requires_error(&message), 0) << level;
+        EXPECT_FALSE(ErrorRequiresError(&message)) << level;
     }
     for (std::uint32_t level : {6u, 7u}) {
         auto message = make(level, 0, 0, 0, 0, text);
-        EXPECT_TRUE(error_requires_error(&message));
-        EXPECT_EQ(kl_error_requires_error(&message), 1);
+        EXPECT_TRUE(ErrorRequiresError(&message));
     }
-    EXPECT_EQ(kl_error_requires_error(nullptr), 0);
+    EXPECT_FALSE(ErrorRequiresError(nullptr));
 }
 
 TEST(ErrorCopy, CopiesEveryFieldAndOwnsItsText) {
     char text[] = "front end lost";
     auto message = make(7, 42, 1, 2, 3, text);
     message.reserved = 9;
-    Message copy(kl_error_copy_message(&message));
+    Message copy(CopyErrorMessage(&message));
     ASSERT_NE(copy, nullptr);
     EXPECT_EQ(copy->level, 7u);
     EXPECT_EQ(copy->code, 42u);
@@ -175,12 +173,12 @@ TEST(ErrorCopy, CopiesEveryFieldAndOwnsItsText) {
     EXPECT_STREQ(copy->text, "front end lost");
 
     auto no_text = make(1, 1, 0, 0, 0, nullptr);
-    Message empty(kl_error_copy_message(&no_text));
+    Message empty(CopyErrorMessage(&no_text));
     ASSERT_NE(empty, nullptr);
     EXPECT_STREQ(empty->text, "");
 
-    EXPECT_EQ(kl_error_copy_message(nullptr), nullptr);
-    kl_error_free_message(nullptr); // ignored
+    EXPECT_EQ(CopyErrorMessage(nullptr), nullptr);
+    FreeErrorMessage(nullptr); // ignored
 }
 
 } // namespace

@@ -112,7 +112,7 @@ inline std::unique_ptr<KestCache> ReadyCache() {
 }
 
 template <typename T> T Field(const Bytes& packet, std::size_t offset) {
-    return kest::load_le<T>(packet.data() + offset);
+    return kest::LoadLe<T>(packet.data() + offset);
 }
 
 } // namespace clientkit

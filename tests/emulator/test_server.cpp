@@ -215,7 +215,7 @@ TEST_F(ServerTest, ErrorsButtonsSilenceAndConfigurationChange) {
     ModelDecoder events;
     client.Receive(events, 1000, [&] { return !events.errorPackets.empty(); });
     ASSERT_EQ(events.errorPackets.size(), 1u);
-    EXPECT_EQ(kest::load_le<std::uint32_t>(&events.errorPackets[0][16]), 7u);
+    EXPECT_EQ(kest::LoadLe<std::uint32_t>(&events.errorPackets[0][16]), 7u);
     std::uint16_t button = std::uint16_t(decoder.modules[0].NameIndex("Event Button"));
     EXPECT_NE(events.modules[0].Record(button), nullptr);
 

@@ -58,6 +58,21 @@ TEST(ConnectionOptions, DefaultsAndLayout) {
                   KL_WIRELESS_ONLY == 3);
 }
 
+TEST(ErrorMessageCalls, CopyFreeAndLevel) {
+    char text[] = "overheated";
+    KestErrorMessage_t message{7, 3, 0, 1, 2, 3, text};
+    KestErrorMessage_t* copy = kl_error_copy_message(&message);
+    ASSERT_NE(copy, nullptr);
+    EXPECT_NE(copy->text, message.text);
+    EXPECT_STREQ(copy->text, "overheated");
+    EXPECT_EQ(kl_error_requires_error(copy), 1);
+    copy->level = 5;
+    EXPECT_EQ(kl_error_requires_error(copy), 0);
+    kl_error_free_message(copy);
+    EXPECT_EQ(kl_error_requires_error(nullptr), 0);
+    EXPECT_EQ(kl_error_copy_message(nullptr), nullptr);
+}
+
 TEST(PublicHeader, WorksFromC) {
     EXPECT_EQ(kestlib_c_header_check(), 0);
 }

@@ -83,11 +83,11 @@ TCPNetwork::TCPNetwork(unsigned short configPort, unsigned short dataPort, const
 
 TCPNetwork::TCPNetwork(unsigned short configPort, unsigned short dataPort, const char* address,
                        CircularKestBuffer& dataRing, CircularKestBuffer& configRing)
-    : m_dataRing(dataRing), m_configRing(configRing) {
-    m_addressValid = MakeAddress(address, dataPort, &m_dataAddress) &&
-                     MakeAddress(address, configPort, &m_configAddress);
-    m_dataClients.reserve(kMaxClients);
-    m_configClients.reserve(kMaxClients);
+    : dataRing_(dataRing), configRing_(configRing) {
+    addressValid_ = MakeAddress(address, dataPort, &dataAddress_) &&
+                    MakeAddress(address, configPort, &configAddress_);
+    dataClients_.reserve(kMaxClients);
+    configClients_.reserve(kMaxClients);
 }
 
 TCPNetwork::~TCPNetwork() {
@@ -95,97 +95,97 @@ TCPNetwork::~TCPNetwork() {
 }
 
 bool TCPNetwork::Start() {
-    if (m_thread.joinable()) {
+    if (thread_.joinable()) {
         return false;
     }
-    m_stop.store(false);
-    m_startup.Rearm();
-    m_thread = std::thread([this] {
+    stop_.store(false);
+    startup_.Rearm();
+    thread_ = std::thread([this] {
         ServerMain();
-        m_startup.Report(false);
+        startup_.Report(false);
     });
-    if (m_startup.Wait()) {
+    if (startup_.Wait()) {
         return true;
     }
-    m_thread.join();
+    thread_.join();
     return false;
 }
 
 void TCPNetwork::Shutdown() {
     {
-        std::lock_guard<std::mutex> lock(m_wakeMutex);
-        m_stop.store(true);
+        std::lock_guard<std::mutex> lock(wakeMutex_);
+        stop_.store(true);
     }
-    m_wake.notify_all();
-    if (m_thread.joinable()) {
-        m_thread.join();
+    wake_.notify_all();
+    if (thread_.joinable()) {
+        thread_.join();
     }
 }
 
 bool TCPNetwork::Initialize() {
-    if (!m_addressValid || !BindAndListen(m_dataListener, m_dataAddress, kListenBacklog)) {
+    if (!addressValid_ || !BindAndListen(dataListener_, dataAddress_, kListenBacklog)) {
         Logger<true>::Printf(LogSubsystem::NET, kLogError, "bind_and_listen dataServer failed\n");
         return false;
     }
-    if (!BindAndListen(m_configListener, m_configAddress, kListenBacklog)) {
+    if (!BindAndListen(configListener_, configAddress_, kListenBacklog)) {
         Logger<true>::Printf(LogSubsystem::NET, kLogError, "bind_and_listen configServer failed\n");
-        m_dataListener.Close();
+        dataListener_.Close();
         return false;
     }
-    m_dataPort.store(BoundPort(m_dataListener.Get()));
-    m_configPort.store(BoundPort(m_configListener.Get()));
+    dataPort_.store(BoundPort(dataListener_.Get()));
+    configPort_.store(BoundPort(configListener_.Get()));
     return true;
 }
 
 void TCPNetwork::ServerMain() {
     if (!Initialize()) {
-        m_startup.Report(false);
+        startup_.Report(false);
         return;
     }
     gNetworkState.store(kNetworkRunning);
-    m_startup.Report(true);
-    while (!m_stop.load()) {
+    startup_.Report(true);
+    while (!stop_.load()) {
         RemoveDeadClients();
         SendAll();
         RecvAll();
         CheckForConnections();
-        std::unique_lock<std::mutex> lock(m_wakeMutex);
-        m_wake.wait_for(lock, kPassInterval, [this] { return m_stop.load(); });
+        std::unique_lock<std::mutex> lock(wakeMutex_);
+        wake_.wait_for(lock, kPassInterval, [this] { return stop_.load(); });
     }
     DisconnectAll();
-    m_dataListener.Close();
-    m_configListener.Close();
+    dataListener_.Close();
+    configListener_.Close();
     gNetworkState.store(kNetworkStopped);
 }
 
 void TCPNetwork::RemoveDeadClients() {
-    std::lock_guard<std::mutex> lock(m_clientsMutex);
-    m_dataClients.erase(std::remove_if(m_dataClients.begin(), m_dataClients.end(),
-                                       [](const auto& client) { return client->Socket() < 0; }),
-                        m_dataClients.end());
+    std::lock_guard<std::mutex> lock(clientsMutex_);
+    dataClients_.erase(std::remove_if(dataClients_.begin(), dataClients_.end(),
+                                      [](const auto& client) { return client->Socket() < 0; }),
+                       dataClients_.end());
     // A closed config client stays while it still holds a packet the producer may be reading.
-    m_configClients.erase(std::remove_if(m_configClients.begin(), m_configClients.end(),
-                                         [](const auto& client) {
-                                             return client->Socket() < 0 &&
-                                                    !client->HoldsWholePacket();
-                                         }),
-                          m_configClients.end());
-    m_dataClientCount.store(m_dataClients.size());
-    m_configClientCount.store(m_configClients.size());
+    configClients_.erase(std::remove_if(configClients_.begin(), configClients_.end(),
+                                        [](const auto& client) {
+                                            return client->Socket() < 0 &&
+                                                   !client->HoldsWholePacket();
+                                        }),
+                         configClients_.end());
+    dataClientCount_.store(dataClients_.size());
+    configClientCount_.store(configClients_.size());
 }
 
 void TCPNetwork::SendAll() {
-    ForEachReady(m_configClients, POLLOUT, [](IOClient& client) { client.Send(); });
-    ForEachReady(m_dataClients, POLLOUT, [](OutputClient& client) { client.Send(); });
+    ForEachReady(configClients_, POLLOUT, [](IOClient& client) { client.Send(); });
+    ForEachReady(dataClients_, POLLOUT, [](OutputClient& client) { client.Send(); });
 }
 
 void TCPNetwork::RecvAll() {
-    ForEachReady(m_configClients, POLLIN, [](IOClient& client) { client.RecvFromNetwork(0); });
+    ForEachReady(configClients_, POLLIN, [](IOClient& client) { client.RecvFromNetwork(0); });
     CheckDataClientsClosed();
 }
 
 void TCPNetwork::CheckDataClientsClosed() {
-    ForEachReady(m_dataClients, POLLIN, [](OutputClient& client) {
+    ForEachReady(dataClients_, POLLIN, [](OutputClient& client) {
         std::uint8_t discard[512];
         const long got = recv(client.Socket(), discard, sizeof discard, MSG_DONTWAIT);
         if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
@@ -195,21 +195,21 @@ void TCPNetwork::CheckDataClientsClosed() {
 }
 
 void TCPNetwork::CheckForConnections() {
-    if (ReadyNow(m_dataListener.Get(), POLLIN)) {
+    if (ReadyNow(dataListener_.Get(), POLLIN)) {
         ConnectDataClient();
     }
-    if (ReadyNow(m_configListener.Get(), POLLIN)) {
+    if (ReadyNow(configListener_.Get(), POLLIN)) {
         ConnectConfigClient();
     }
 }
 
 void TCPNetwork::ConnectDataClient() {
     sockaddr_in peer;
-    net::UniqueSocket accepted(AcceptOne(m_dataListener.Get(), &peer));
+    net::UniqueSocket accepted(AcceptOne(dataListener_.Get(), &peer));
     if (!accepted.IsOpen()) {
         return;
     }
-    if (m_dataClients.size() >= kMaxClients) {
+    if (dataClients_.size() >= kMaxClients) {
         Logger<false>::Printf(LogSubsystem::NET, kLogWarning,
                               "new connection [data] rejected (too many open connections)\n");
         return;
@@ -221,19 +221,19 @@ void TCPNetwork::ConnectDataClient() {
     if (socket < 0) {
         return;
     }
-    auto client = std::make_unique<OutputClient>(socket, m_dataRing, kChunkLimit, peer, 0u);
-    std::lock_guard<std::mutex> lock(m_clientsMutex);
-    m_dataClients.push_back(std::move(client));
-    m_dataClientCount.store(m_dataClients.size());
+    auto client = std::make_unique<OutputClient>(socket, dataRing_, kChunkLimit, peer, 0u);
+    std::lock_guard<std::mutex> lock(clientsMutex_);
+    dataClients_.push_back(std::move(client));
+    dataClientCount_.store(dataClients_.size());
 }
 
 void TCPNetwork::ConnectConfigClient() {
     sockaddr_in peer;
-    net::UniqueSocket accepted(AcceptOne(m_configListener.Get(), &peer));
+    net::UniqueSocket accepted(AcceptOne(configListener_.Get(), &peer));
     if (!accepted.IsOpen()) {
         return;
     }
-    if (m_configClients.size() >= kMaxClients) {
+    if (configClients_.size() >= kMaxClients) {
         Logger<false>::Printf(LogSubsystem::NET, kLogWarning,
                               "new connection [config] rejected (too many open connections)\n");
         return;
@@ -246,28 +246,28 @@ void TCPNetwork::ConnectConfigClient() {
         return;
     }
     auto client =
-        std::make_unique<IOClient>(socket, m_configRing, kChunkLimit, kReceiveCapacity, peer, 0u);
-    std::lock_guard<std::mutex> lock(m_clientsMutex);
-    m_configClients.push_back(std::move(client));
-    m_configClientCount.store(m_configClients.size());
+        std::make_unique<IOClient>(socket, configRing_, kChunkLimit, kReceiveCapacity, peer, 0u);
+    std::lock_guard<std::mutex> lock(clientsMutex_);
+    configClients_.push_back(std::move(client));
+    configClientCount_.store(configClients_.size());
 }
 
 void TCPNetwork::DisconnectAll() {
     // Only the sockets go: packets received before the stop stay to be taken until the
     // server is destroyed.
-    for (auto& client : m_dataClients) {
+    for (auto& client : dataClients_) {
         client->Close();
     }
-    for (auto& client : m_configClients) {
+    for (auto& client : configClients_) {
         client->Close();
     }
-    m_dataClientCount.store(0);
-    m_configClientCount.store(0);
+    dataClientCount_.store(0);
+    configClientCount_.store(0);
 }
 
 KestPacket* TCPNetwork::RecvConfigPacket() {
-    std::lock_guard<std::mutex> lock(m_clientsMutex);
-    for (auto& client : m_configClients) {
+    std::lock_guard<std::mutex> lock(clientsMutex_);
+    for (auto& client : configClients_) {
         if (KestPacket* packet = client->HasPacket()) {
             return packet;
         }
@@ -276,8 +276,8 @@ KestPacket* TCPNetwork::RecvConfigPacket() {
 }
 
 bool TCPNetwork::DeleteConfigPacket(const KestPacket* packet) {
-    std::lock_guard<std::mutex> lock(m_clientsMutex);
-    for (auto& client : m_configClients) {
+    std::lock_guard<std::mutex> lock(clientsMutex_);
+    for (auto& client : configClients_) {
         if (client->DeletePacket(packet)) {
             return true;
         }

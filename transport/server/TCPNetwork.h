@@ -50,10 +50,10 @@ class KEST_NETWORK_API TCPNetwork : public NetworkBase {
     // Launches the thread and waits until the listeners are set up; true when they are.
     bool Start();
 
-    unsigned short DataPort() const { return m_dataPort.load(); }
-    unsigned short ConfigPort() const { return m_configPort.load(); }
-    std::size_t DataClientCount() const { return m_dataClientCount.load(); }
-    std::size_t ConfigClientCount() const { return m_configClientCount.load(); }
+    unsigned short DataPort() const { return dataPort_.load(); }
+    unsigned short ConfigPort() const { return configPort_.load(); }
+    std::size_t DataClientCount() const { return dataClientCount_.load(); }
+    std::size_t ConfigClientCount() const { return configClientCount_.load(); }
 
   protected:
     TCPNetwork(unsigned short configPort, unsigned short dataPort, const char* address,
@@ -72,28 +72,28 @@ class KEST_NETWORK_API TCPNetwork : public NetworkBase {
     void CheckDataClientsClosed();
     void DisconnectAll();
 
-    net::UniqueSocket m_dataListener;
-    net::UniqueSocket m_configListener;
-    std::vector<std::unique_ptr<OutputClient>> m_dataClients;
-    std::vector<std::unique_ptr<IOClient>> m_configClients;
-    sockaddr_in m_dataAddress;
-    sockaddr_in m_configAddress;
-    bool m_addressValid;
-    std::thread m_thread;
-    std::atomic<bool> m_stop{false};
+    net::UniqueSocket dataListener_;
+    net::UniqueSocket configListener_;
+    std::vector<std::unique_ptr<OutputClient>> dataClients_;
+    std::vector<std::unique_ptr<IOClient>> configClients_;
+    sockaddr_in dataAddress_;
+    sockaddr_in configAddress_;
+    bool addressValid_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
 
-    CircularKestBuffer& m_dataRing;
-    CircularKestBuffer& m_configRing;
+    CircularKestBuffer& dataRing_;
+    CircularKestBuffer& configRing_;
     // The server thread changes the client lists under this mutex; the producer walks the
     // config clients under it.
-    std::mutex m_clientsMutex;
-    std::mutex m_wakeMutex;
-    std::condition_variable m_wake;
-    StartupGate m_startup;
-    std::atomic<unsigned short> m_dataPort{0};
-    std::atomic<unsigned short> m_configPort{0};
-    std::atomic<std::size_t> m_dataClientCount{0};
-    std::atomic<std::size_t> m_configClientCount{0};
+    std::mutex clientsMutex_;
+    std::mutex wakeMutex_;
+    std::condition_variable wake_;
+    StartupGate startup_;
+    std::atomic<unsigned short> dataPort_{0};
+    std::atomic<unsigned short> configPort_{0};
+    std::atomic<std::size_t> dataClientCount_{0};
+    std::atomic<std::size_t> configClientCount_{0};
 };
 
 } // namespace Network

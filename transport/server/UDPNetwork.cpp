@@ -38,53 +38,53 @@ bool ReadBack(net::sock_t socket, int name, int* value) {
 UDPNetwork::UDPNetwork() : UDPNetwork(gDataBuffer, gConfigBuffer) {}
 
 UDPNetwork::UDPNetwork(CircularKestBuffer& dataRing, CircularKestBuffer& configRing)
-    : m_dataRing(dataRing), m_configRing(configRing),
-      m_configEndpoint(net::kInvalidSocket, configRing, kUdpChunkLimit, kUdpReceiveCapacity,
-                       NoPeer(), OutputClient::kDatagram),
-      m_dataSender(net::kInvalidSocket, dataRing, kUdpChunkLimit, NoPeer(),
-                   OutputClient::kDatagram) {}
+    : dataRing_(dataRing), configRing_(configRing),
+      configEndpoint_(net::kInvalidSocket, configRing, kUdpChunkLimit, kUdpReceiveCapacity,
+                      NoPeer(), OutputClient::kDatagram),
+      dataSender_(net::kInvalidSocket, dataRing, kUdpChunkLimit, NoPeer(),
+                  OutputClient::kDatagram) {}
 
 UDPNetwork::~UDPNetwork() {
     Shutdown();
 }
 
 KestPacket* UDPNetwork::RecvConfigPacket() {
-    return m_configEndpoint.HasPacket();
+    return configEndpoint_.HasPacket();
 }
 
 bool UDPNetwork::DeleteConfigPacket(const KestPacket* packet) {
-    return m_configEndpoint.DeletePacket(packet);
+    return configEndpoint_.DeletePacket(packet);
 }
 
 void UDPNetwork::Shutdown() {
-    m_stop.store(true);
-    if (m_thread.joinable()) {
-        m_thread.join();
+    stop_.store(true);
+    if (thread_.joinable()) {
+        thread_.join();
     }
 }
 
 bool UDPNetwork::Start(unsigned short localPort, unsigned short remotePort, const char* address,
                        bool broadcast) {
-    if (m_thread.joinable()) {
+    if (thread_.joinable()) {
         return false;
     }
     // The rings are reset here, before the thread exists, so that a packet published as
     // soon as Start returns is not wiped by the thread.
-    m_dataRing.Reset();
-    m_configRing.Reset();
-    m_configEndpoint.SetReadPosition(0);
-    m_dataSender.SetReadPosition(0);
-    m_address = address != nullptr ? address : "";
-    m_stop.store(false);
-    m_startup.Rearm();
-    m_thread = std::thread([this, localPort, remotePort, broadcast] {
-        ServerMain(localPort, remotePort, m_address.c_str(), broadcast);
+    dataRing_.Reset();
+    configRing_.Reset();
+    configEndpoint_.SetReadPosition(0);
+    dataSender_.SetReadPosition(0);
+    address_ = address != nullptr ? address : "";
+    stop_.store(false);
+    startup_.Rearm();
+    thread_ = std::thread([this, localPort, remotePort, broadcast] {
+        ServerMain(localPort, remotePort, address_.c_str(), broadcast);
         ReportStartup(false); // a thread that ends before reporting did not start
     });
-    if (m_startup.Wait()) {
+    if (startup_.Wait()) {
         return true;
     }
-    m_thread.join();
+    thread_.join();
     return false;
 }
 
@@ -121,17 +121,17 @@ bool UDPNetwork::Initialize(unsigned short localPort, unsigned short remotePort,
     }
     sockaddr_in peer = local;
     peer.sin_port = htons(remotePort != 0 ? remotePort : port);
-    m_dataSender.Attach(duplicate, peer);
+    dataSender_.Attach(duplicate, peer);
     const net::sock_t configSocket = socket.Release();
-    m_configEndpoint.Attach(configSocket, peer);
-    m_localPort.store(port);
+    configEndpoint_.Attach(configSocket, peer);
+    localPort_.store(port);
 
     int value = 0;
     if (ReadBack(configSocket, SO_BROADCAST, &value) &&
         ReadBack(configSocket, SO_DONTROUTE, &value) && ReadBack(configSocket, SO_RCVBUF, &value)) {
-        m_receiveBufferSize.store(value);
+        receiveBufferSize_.store(value);
         if (ReadBack(configSocket, SO_SNDBUF, &value)) {
-            m_sendBufferSize.store(value);
+            sendBufferSize_.store(value);
         }
     }
     return true;
@@ -146,17 +146,17 @@ void UDPNetwork::ServerMain(unsigned short localPort, unsigned short remotePort,
     gNetworkState.store(kNetworkRunning);
     ReportStartup(true);
     while (!StopRequested()) {
-        const long configSent = m_configEndpoint.Send();
-        const long dataSent = m_dataSender.Send();
-        const std::uint64_t before = m_configEndpoint.Fill();
-        const long held = m_configEndpoint.RecvFromNetwork(kUdpChunkLimit);
+        const long configSent = configEndpoint_.Send();
+        const long dataSent = dataSender_.Send();
+        const std::uint64_t before = configEndpoint_.Fill();
+        const long held = configEndpoint_.RecvFromNetwork(kUdpChunkLimit);
         const bool received = held > 0 && std::uint64_t(held) > before;
         if (configSent <= 0 && dataSent <= 0 && !received) {
             std::this_thread::sleep_for(kIdleSleep);
         }
     }
-    m_configEndpoint.Close();
-    m_dataSender.Close();
+    configEndpoint_.Close();
+    dataSender_.Close();
     gNetworkState.store(kNetworkStopped);
 }
 

@@ -52,31 +52,31 @@ class KEST_NETWORK_API UDPNetwork : public NetworkBase {
                bool broadcast);
 
     // The port the socket is bound to (useful when 0 asked for any free port).
-    unsigned short LocalPort() const { return m_localPort.load(); }
+    unsigned short LocalPort() const { return localPort_.load(); }
     // Socket buffer sizes read back after setup (0 before).
-    int ReceiveBufferSize() const { return m_receiveBufferSize.load(); }
-    int SendBufferSize() const { return m_sendBufferSize.load(); }
+    int ReceiveBufferSize() const { return receiveBufferSize_.load(); }
+    int SendBufferSize() const { return sendBufferSize_.load(); }
 
   protected:
     UDPNetwork(CircularKestBuffer& dataRing, CircularKestBuffer& configRing);
 
-    bool StopRequested() const { return m_stop.load(); }
+    bool StopRequested() const { return stop_.load(); }
     // Lets the starting thread go on: true once the sockets are up, false when they cannot be.
-    void ReportStartup(bool ok) { m_startup.Report(ok); }
+    void ReportStartup(bool ok) { startup_.Report(ok); }
 
-    CircularKestBuffer& m_dataRing;
-    CircularKestBuffer& m_configRing;
-    IOClient m_configEndpoint;
-    OutputClient m_dataSender;
-    std::thread m_thread;
-    std::atomic<bool> m_stop{false};
+    CircularKestBuffer& dataRing_;
+    CircularKestBuffer& configRing_;
+    IOClient configEndpoint_;
+    OutputClient dataSender_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
 
   private:
-    StartupGate m_startup;
-    std::string m_address;
-    std::atomic<unsigned short> m_localPort{0};
-    std::atomic<int> m_receiveBufferSize{0};
-    std::atomic<int> m_sendBufferSize{0};
+    StartupGate startup_;
+    std::string address_;
+    std::atomic<unsigned short> localPort_{0};
+    std::atomic<int> receiveBufferSize_{0};
+    std::atomic<int> sendBufferSize_{0};
 };
 
 } // namespace Network
