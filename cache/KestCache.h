@@ -257,6 +257,8 @@ class KestCache {
                                                              const char* caller);
     KestFEVersion GetFEVersionUnlocked(int electrode);
     template <typename Getter> auto ModuleQuery(unsigned module, int* outModule, Getter get);
+    // ModuleQuery on module hw + offset of an electrode; nothing for hw < 0.
+    template <typename Getter> auto ElectrodeQuery(int hw, int offset, int* outModule, Getter get);
 
     std::map<std::uint32_t, ModuleEntry> modules_;
     std::map<std::uint32_t, std::uint32_t> electrodes_;

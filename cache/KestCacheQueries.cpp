@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -48,36 +49,37 @@ bool ParseDecimalFloat(const char* text, float* value) {
 
 } // namespace
 
-namespace {
+template <typename Getter>
+auto KestCache::ModuleQuery(unsigned module, int* outModule, Getter get) {
+    ModuleData* store = FindModule(module);
+    using Result = decltype(get(*store));
+    if (store == nullptr) {
+        return Result{};
+    }
+    if (outModule != nullptr) {
+        *outModule = int(module);
+    }
+    return get(*store);
+}
 
 // The common pattern of the electrode queries: the caller holds the cache lock and has
 // looked up the electrode's module hw; get(store) runs on module hw + offset (1: the
 // front end's processing module) after the module id is written. An unknown electrode
 // or module leaves the outputs untouched and yields a null record.
-template <typename Result, typename Find, typename Getter>
-Result OnModule(Find find, int hw, int offset, int* module, Getter get) {
+template <typename Getter>
+auto KestCache::ElectrodeQuery(int hw, int offset, int* outModule, Getter get) {
+    using Result = decltype(get(std::declval<ModuleData&>()));
     if (hw < 0) {
         return Result{};
     }
-    const int id = hw + offset;
-    ModuleData* store = find(unsigned(id));
-    if (store == nullptr) {
-        return Result{};
-    }
-    if (module != nullptr) {
-        *module = id;
-    }
-    return get(*store);
+    return ModuleQuery(unsigned(hw + offset), outModule, get);
 }
-
-} // namespace
 
 #define KEST_ELECTRODE_QUERY(Type, Name, Offset, Getter)                                           \
     Type* KestCache::Name(int electrode, int* module, int* index) {                                \
         std::lock_guard<std::mutex> hold(lock_);                                                   \
-        return OnModule<Type*>([this](unsigned id) { return FindModule(id); },                     \
-                               GetHWModule(unsigned(electrode)), Offset, module,                   \
-                               [&](ModuleData& store) { return As<Type>(store.Getter(index)); });  \
+        return ElectrodeQuery(GetHWModule(unsigned(electrode)), Offset, module,                    \
+                              [&](ModuleData& store) { return As<Type>(store.Getter(index)); });   \
     }
 
 KEST_ELECTRODE_QUERY(KestBool, GetStimModuleEnable, 0, GetStimEnableBool)
@@ -96,50 +98,42 @@ KEST_ELECTRODE_QUERY(KestComboBox, GetExhaustComboBox, 0, GetExhaustComboBox)
 KestComboBox* KestCache::GetFastSettleStimComboBox(int electrode, int* module, int* index,
                                                    char (*items)[128]) {
     std::lock_guard<std::mutex> hold(lock_);
-    return OnModule<KestComboBox*>(
-        [this](unsigned id) { return FindModule(id); }, GetHWModule(unsigned(electrode)), 0, module,
-        [&](ModuleData& store) {
-            auto* box = As<KestComboBox>(store.GetFastSettleStimComboBox(index));
-            CopyItems(store, box, items);
-            return box;
-        });
+    return ElectrodeQuery(GetHWModule(unsigned(electrode)), 0, module, [&](ModuleData& store) {
+        auto* box = As<KestComboBox>(store.GetFastSettleStimComboBox(index));
+        CopyItems(store, box, items);
+        return box;
+    });
 }
 
 KestComboBox* KestCache::GetFastSettleSourceComboBox(int electrode, int* module, int* index,
                                                      char (*items)[128]) {
     std::lock_guard<std::mutex> hold(lock_);
-    return OnModule<KestComboBox*>(
-        [this](unsigned id) { return FindModule(id); }, GetHWModule(unsigned(electrode)), 0, module,
-        [&](ModuleData& store) {
-            auto* box = As<KestComboBox>(store.GetFastSettleSourceComboBox(index));
-            CopyItems(store, box, items);
-            return box;
-        });
+    return ElectrodeQuery(GetHWModule(unsigned(electrode)), 0, module, [&](ModuleData& store) {
+        auto* box = As<KestComboBox>(store.GetFastSettleSourceComboBox(index));
+        CopyItems(store, box, items);
+        return box;
+    });
 }
 
 KestComboBox* KestCache::GetHwLowCornerComboBox(int electrode, int* module, int* index, char*) {
     std::lock_guard<std::mutex> hold(lock_);
-    return OnModule<KestComboBox*>(
-        [this](unsigned id) { return FindModule(id); }, GetHWModule(unsigned(electrode)), 0, module,
-        [&](ModuleData& store) { return As<KestComboBox>(store.GetHwLowCornerComboBox(index)); });
+    return ElectrodeQuery(GetHWModule(unsigned(electrode)), 0, module, [&](ModuleData& store) {
+        return As<KestComboBox>(store.GetHwLowCornerComboBox(index));
+    });
 }
 
 KestBool* KestCache::GetHwGroundEnable(int electrode, int* module, int* index) {
     std::lock_guard<std::mutex> hold(lock_);
-    return OnModule<KestBool*>(
-        [this](unsigned id) { return FindModule(id); }, GetHWModule(unsigned(electrode)), 0, module,
-        [&](ModuleData& store) {
-            return As<KestBool>(store.GetHwGroundEnable(unsigned(electrode) % 32, index));
-        });
+    return ElectrodeQuery(GetHWModule(unsigned(electrode)), 0, module, [&](ModuleData& store) {
+        return As<KestBool>(store.GetHwGroundEnable(unsigned(electrode) % 32, index));
+    });
 }
 
 KestBool* KestCache::GetHwReferenceEnable(int electrode, int* module, int* index) {
     std::lock_guard<std::mutex> hold(lock_);
-    return OnModule<KestBool*>(
-        [this](unsigned id) { return FindModule(id); }, GetHWModule(unsigned(electrode)), 0, module,
-        [&](ModuleData& store) {
-            return As<KestBool>(store.GetHwReferenceEnable(unsigned(electrode) % 32, index));
-        });
+    return ElectrodeQuery(GetHWModule(unsigned(electrode)), 0, module, [&](ModuleData& store) {
+        return As<KestBool>(store.GetHwReferenceEnable(unsigned(electrode) % 32, index));
+    });
 }
 
 KestModuleDesc* KestCache::GetModuleDesc(int electrode, int* module) {
@@ -148,17 +142,17 @@ KestModuleDesc* KestCache::GetModuleDesc(int electrode, int* module) {
     if (hw < 1) {
         return nullptr;
     }
-    return OnModule<KestModuleDesc*>(
-        [this](unsigned id) { return FindModule(id); }, hw, 0, module,
-        [&](ModuleData& store) { return As<KestModuleDesc>(store.GetModuleDesc()); });
+    return ElectrodeQuery(hw, 0, module, [&](ModuleData& store) {
+        return As<KestModuleDesc>(store.GetModuleDesc());
+    });
 }
 
 KestComboBox* KestCache::GetFilterComboBox(int electrode, const std::string& name, int* module,
                                            int* index) {
     std::lock_guard<std::mutex> hold(lock_);
-    return OnModule<KestComboBox*>(
-        [this](unsigned id) { return FindModule(id); }, GetHWModule(unsigned(electrode)), 1, module,
-        [&](ModuleData& store) { return As<KestComboBox>(store.GetFilterComboBox(name, index)); });
+    return ElectrodeQuery(GetHWModule(unsigned(electrode)), 1, module, [&](ModuleData& store) {
+        return As<KestComboBox>(store.GetFilterComboBox(name, index));
+    });
 }
 
 KestSosFilterDesc* KestCache::GetSosFilterDesc(int electrode, const std::string& name, int item,
@@ -168,19 +162,16 @@ KestSosFilterDesc* KestCache::GetSosFilterDesc(int electrode, const std::string&
     if (hw < 1) {
         return nullptr;
     }
-    return OnModule<KestSosFilterDesc*>(
-        [this](unsigned id) { return FindModule(id); }, hw, 1, module,
-        [&](ModuleData& store) {
-            return As<KestSosFilterDesc>(store.GetSosFilterDesc(name, item, index));
-        });
+    return ElectrodeQuery(hw, 1, module, [&](ModuleData& store) {
+        return As<KestSosFilterDesc>(store.GetSosFilterDesc(name, item, index));
+    });
 }
 
 std::pair<float, float> KestCache::GetSpikeThreshValues(int electrode, int* module, int* index) {
     std::pair<float, float> thresholds{kDefaultLowerThreshold, kDefaultUpperThreshold};
     std::lock_guard<std::mutex> hold(lock_);
-    const std::uint8_t* record = OnModule<const std::uint8_t*>(
-        [this](unsigned id) { return FindModule(id); }, GetHWModule(unsigned(electrode)), 1, module,
-        [&](ModuleData& store) {
+    const std::uint8_t* record =
+        ElectrodeQuery(GetHWModule(unsigned(electrode)), 1, module, [&](ModuleData& store) {
             return As<const std::uint8_t>(
                 store.GetSpikeThreshValues(int(unsigned(electrode) % 32), index));
         });
@@ -268,19 +259,6 @@ int KestCache::GetSignalEnableProp(int electrode, const std::string& name, int* 
         *count = desc->channelCount;
     }
     return enable->value;
-}
-
-template <typename Getter>
-auto KestCache::ModuleQuery(unsigned module, int* outModule, Getter get) {
-    ModuleData* store = FindModule(module);
-    using Result = decltype(get(*store));
-    if (store == nullptr) {
-        return Result{};
-    }
-    if (outModule != nullptr) {
-        *outModule = int(module);
-    }
-    return get(*store);
 }
 
 KestBool* KestCache::GetGlobalStimEnable(int* module, int* index) {
