@@ -41,56 +41,54 @@ void WarnInvalidTimestamp() {
 template <typename T>
 ContDataBuffer<T>::ContDataBuffer(std::uint32_t depth, std::uint32_t channels, std::int32_t period,
                                   double scale)
-    : m_channels(channels), m_period(period), m_scale(scale) {
+    : channels_(channels), period_(period), scale_(scale) {
     const std::uint64_t values = std::uint64_t(depth) * channels;
     if (period > 0 && values != 0 && values <= kMaxValues) {
-        m_depth = depth;
-        m_size = static_cast<std::uint32_t>(values);
-        m_ring.assign(m_size, T(0));
+        depth_ = depth;
+        size_ = static_cast<std::uint32_t>(values);
+        ring_.assign(size_, T(0));
     }
 }
 
 template <typename T> ContDataBuffer<T>::~ContDataBuffer() = default;
 
 template <typename T> void ContDataBuffer<T>::AddTimeSample(const T* values, std::uint32_t time) {
-    if (m_size == 0) {
+    if (size_ == 0) {
         return;
     }
-    if (m_stored) {
-        const std::int32_t elapsed = static_cast<std::int32_t>(time - m_lastTime);
-        if (elapsed < m_period) {
+    if (stored_) {
+        const std::int32_t elapsed = static_cast<std::int32_t>(time - lastTime_);
+        if (elapsed < period_) {
             return; // same time again, a time behind, or less than a whole period on
         }
-        const std::uint32_t missing = static_cast<std::uint32_t>(elapsed / m_period) - 1;
-        if (missing >= m_depth) {
+        const std::uint32_t missing = static_cast<std::uint32_t>(elapsed / period_) - 1;
+        if (missing >= depth_) {
             // The whole ring would be overwritten by markers: write each row once and move
             // the write position as far as the missing rows would have moved it.
-            std::fill(m_ring.begin(), m_ring.end(), T(kContGapMarker));
-            m_writeRow =
-                static_cast<std::uint32_t>((std::uint64_t(m_writeRow) + missing) % m_depth);
+            std::fill(ring_.begin(), ring_.end(), T(kContGapMarker));
+            writeRow_ = static_cast<std::uint32_t>((std::uint64_t(writeRow_) + missing) % depth_);
         } else if (missing != 0) {
-            const std::uint32_t tail = std::min(missing, m_depth - m_writeRow);
-            T* ring = m_ring.data();
-            std::fill_n(ring + std::size_t(m_writeRow) * m_channels, std::size_t(tail) * m_channels,
+            const std::uint32_t tail = std::min(missing, depth_ - writeRow_);
+            T* ring = ring_.data();
+            std::fill_n(ring + std::size_t(writeRow_) * channels_, std::size_t(tail) * channels_,
                         T(kContGapMarker));
-            std::fill_n(ring, std::size_t(missing - tail) * m_channels, T(kContGapMarker));
-            m_writeRow += missing;
-            if (m_writeRow >= m_depth) {
-                m_writeRow -= m_depth;
+            std::fill_n(ring, std::size_t(missing - tail) * channels_, T(kContGapMarker));
+            writeRow_ += missing;
+            if (writeRow_ >= depth_) {
+                writeRow_ -= depth_;
             }
         }
     }
-    std::copy_n(values, m_channels, m_ring.data() + std::size_t(m_writeRow) * m_channels);
-    if (++m_writeRow == m_depth) {
-        m_writeRow = 0;
+    std::copy_n(values, channels_, ring_.data() + std::size_t(writeRow_) * channels_);
+    if (++writeRow_ == depth_) {
+        writeRow_ = 0;
     }
-    m_lastTime = time;
-    m_stored = true;
+    lastTime_ = time;
+    stored_ = true;
 }
 
 template <typename T> std::uint32_t ContDataBuffer<T>::RowStart(std::uint32_t back) const {
-    const std::uint32_t row =
-        m_writeRow >= back ? m_writeRow - back : m_writeRow + (m_depth - back);
+    const std::uint32_t row = writeRow_ >= back ? writeRow_ - back : writeRow_ + (depth_ - back);
     return row;
 }
 
@@ -98,26 +96,26 @@ template <typename T>
 void ContDataBuffer<T>::CopyRows(float* dest, std::uint32_t firstBack, std::uint32_t count,
                                  std::uint32_t channel, bool scale) const {
     const std::uint32_t firstRow = RowStart(firstBack);
-    const std::uint32_t headRows = std::min(count, m_depth - firstRow);
-    const std::uint32_t width = channel == kAll ? m_channels : 0;
+    const std::uint32_t headRows = std::min(count, depth_ - firstRow);
+    const std::uint32_t width = channel == kAll ? channels_ : 0;
     const std::uint32_t offset = channel == kAll ? 0 : channel;
-    const T* ring = m_ring.data();
-    const T* first = ring + std::size_t(firstRow) * m_channels + offset;
+    const T* ring = ring_.data();
+    const T* first = ring + std::size_t(firstRow) * channels_ + offset;
     const T* wrapped = ring + offset;
-    if (scale && m_scale != 1.0) {
-        dest = CopySegment<true>(first, headRows, m_channels, width, dest, m_scale);
-        CopySegment<true>(wrapped, count - headRows, m_channels, width, dest, m_scale);
+    if (scale && scale_ != 1.0) {
+        dest = CopySegment<true>(first, headRows, channels_, width, dest, scale_);
+        CopySegment<true>(wrapped, count - headRows, channels_, width, dest, scale_);
     } else {
-        dest = CopySegment<false>(first, headRows, m_channels, width, dest, m_scale);
-        CopySegment<false>(wrapped, count - headRows, m_channels, width, dest, m_scale);
+        dest = CopySegment<false>(first, headRows, channels_, width, dest, scale_);
+        CopySegment<false>(wrapped, count - headRows, channels_, width, dest, scale_);
     }
 }
 
 template <typename T>
 bool ContDataBuffer<T>::RowsSince(std::uint32_t time, std::uint32_t* rows) const {
-    const std::uint32_t period = static_cast<std::uint32_t>(m_period);
-    const std::uint32_t since = (m_lastTime + period - time) / period;
-    if (since > m_depth) {
+    const std::uint32_t period = static_cast<std::uint32_t>(period_);
+    const std::uint32_t since = (lastTime_ + period - time) / period;
+    if (since > depth_) {
         WarnInvalidTimestamp();
         return false;
     }
@@ -132,12 +130,12 @@ std::uint32_t ContDataBuffer<T>::GetDataFromTop(std::uint32_t* outTime, float* d
     channel %= 32;
     // A ring that never stored a sample has nothing to report: its zeros were never
     // measured, and a start time computed from "last time" 0 would be made up.
-    if (m_size == 0 || !m_stored || channel >= m_channels) {
+    if (size_ == 0 || !stored_ || channel >= channels_) {
         return 0;
     }
-    count = std::min(count, m_depth);
+    count = std::min(count, depth_);
     if (outTime != nullptr) {
-        *outTime = m_lastTime - (count - 1) * static_cast<std::uint32_t>(m_period);
+        *outTime = lastTime_ - (count - 1) * static_cast<std::uint32_t>(period_);
     }
     if (count == 0) {
         return 0;
@@ -151,7 +149,7 @@ std::uint32_t ContDataBuffer<T>::GetDataByTimeStamp(float* dest, std::uint32_t t
                                                     std::uint32_t channel, std::uint32_t count,
                                                     bool scale) const {
     channel %= 32;
-    if (m_size == 0 || channel >= m_channels) {
+    if (size_ == 0 || channel >= channels_) {
         return 0;
     }
     std::uint32_t rows = 0;
@@ -170,15 +168,15 @@ template <typename T>
 std::uint32_t ContDataBuffer<T>::GetAllData(std::uint32_t* outTime, float* dest,
                                             std::uint32_t* outChannels, std::uint32_t count,
                                             bool scale) const {
-    if (m_size == 0 || !m_stored) {
+    if (size_ == 0 || !stored_) {
         return 0;
     }
     if (outChannels != nullptr) {
-        *outChannels = m_channels;
+        *outChannels = channels_;
     }
-    count = std::min(count, m_depth);
+    count = std::min(count, depth_);
     if (outTime != nullptr) {
-        *outTime = m_lastTime - (count - 1) * static_cast<std::uint32_t>(m_period);
+        *outTime = lastTime_ - (count - 1) * static_cast<std::uint32_t>(period_);
     }
     if (count == 0) {
         return 0;
@@ -191,7 +189,7 @@ template <typename T>
 std::uint32_t ContDataBuffer<T>::GetAllDataByTimeStamp(float* dest, std::uint32_t* outChannels,
                                                        std::uint32_t time, std::uint32_t count,
                                                        bool scale) const {
-    if (m_size == 0) {
+    if (size_ == 0) {
         return 0;
     }
     std::uint32_t rows = 0;
@@ -199,7 +197,7 @@ std::uint32_t ContDataBuffer<T>::GetAllDataByTimeStamp(float* dest, std::uint32_
         return 0;
     }
     if (outChannels != nullptr) {
-        *outChannels = m_channels;
+        *outChannels = channels_;
     }
     count = std::min(count, rows);
     if (count == 0) {

@@ -36,7 +36,7 @@ template <typename T> class ContDataBuffer {
     void AddTimeSample(const T* values, std::uint32_t time);
 
     // Processor time of the newest row; 0 before the first row.
-    std::uint32_t GetLastTime() const { return m_lastTime; }
+    std::uint32_t GetLastTime() const { return lastTime_; }
 
     // Newest `count` values of `channel` (taken mod 32), oldest first, into dest. *outTime
     // (when given) receives the time of the first value. Returns the number written.
@@ -53,14 +53,14 @@ template <typename T> class ContDataBuffer {
     std::uint32_t GetAllDataByTimeStamp(float* dest, std::uint32_t* outChannels, std::uint32_t time,
                                         std::uint32_t count, bool scale) const;
 
-    void SetADCToMicroVolts(double scale) { m_scale = scale; }
+    void SetADCToMicroVolts(double scale) { scale_ = scale; }
 
-    std::uint32_t GetDepth() const { return m_depth; }
-    std::uint32_t GetChannels() const { return m_channels; }
-    std::int32_t GetPeriod() const { return m_period; }
-    double GetScale() const { return m_scale; }
+    std::uint32_t GetDepth() const { return depth_; }
+    std::uint32_t GetChannels() const { return channels_; }
+    std::int32_t GetPeriod() const { return period_; }
+    double GetScale() const { return scale_; }
     // False for a ring that cannot store anything (see kMaxValues).
-    bool CanStore() const { return m_size != 0; }
+    bool CanStore() const { return size_ != 0; }
 
   private:
     // Rows between the first row at or after `time` and the newest row, both included;
@@ -76,17 +76,17 @@ template <typename T> class ContDataBuffer {
 
     static constexpr std::uint32_t kAll = 0xFFFFFFFFu;
 
-    std::vector<T> m_ring;
-    std::uint32_t m_depth = 0;
-    std::uint32_t m_channels = 0;
-    std::uint32_t m_size = 0;
-    // Row that the next sample goes into, always below m_depth. Kept as a row index rather
+    std::vector<T> ring_;
+    std::uint32_t depth_ = 0;
+    std::uint32_t channels_ = 0;
+    std::uint32_t size_ = 0;
+    // Row that the next sample goes into, always below depth_. Kept as a row index rather
     // than a running count of values so that it never wraps out of step with the ring.
-    std::uint32_t m_writeRow = 0;
-    std::int32_t m_period = 0;
-    std::uint32_t m_lastTime = 0;
-    bool m_stored = false;
-    double m_scale = 1.0;
+    std::uint32_t writeRow_ = 0;
+    std::int32_t period_ = 0;
+    std::uint32_t lastTime_ = 0;
+    bool stored_ = false;
+    double scale_ = 1.0;
 };
 
 extern template class ContDataBuffer<short>;

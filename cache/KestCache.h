@@ -3,8 +3,9 @@
 // reads it through locked queries.
 #pragma once
 
-#include "cache/KestPacket.h"
-#include "lib/ErrorBuffer.h"
+#include "cache/ErrorBuffer.h"
+#include "cache/KestCacheTypes.h"
+#include "protocol/KestPacket.h"
 
 #include <array>
 #include <cstdint>
@@ -20,41 +21,6 @@ struct KestStreamSwitch;
 template <typename T> class ContDataBuffer;
 template <typename T> class SpikeDataBuffer;
 struct KestErrorMessage_t;
-
-// Front-end version parsed from a module's hardware version text.
-struct KestFEVersion {
-    std::string name; // part number and revision, the first 11 characters
-    int major = 0;
-    int minor = 0;
-    int build = 0;
-};
-
-// Drained segment ring of one electrode: the newest records oldest first, the number of
-// packets that arrived since the previous read, and the number of sequence gaps seen.
-struct KestSegmentBlock {
-    std::vector<KestSegmentDataPacketFixed> records;
-    std::uint32_t count = 0;
-    std::uint32_t missing = 0;
-};
-
-// Rows [first, first + size) of a block read of continuous windows (GetContDataBlock): the
-// electrodes read from one stream of one module.
-struct KestContBlockRun {
-    unsigned module = 0;
-    unsigned stream = 0;
-    std::uint32_t first = 0;
-    std::uint32_t size = 0;
-};
-
-// Counts of one electrode's segment ring: (missing count, count).
-using KestSegmentCount = std::pair<std::uint32_t, std::uint32_t>;
-
-// Panel properties of the processor's own module (module 0), by panel number.
-enum class KestPanelProp { Button, ButtonMonitor, Led, LedMonitor };
-
-// The source of a packet that came from no particular endpoint (0.0.0.0): its descriptors
-// are stored under the processor id of its header.
-constexpr std::uint32_t kKestNoSource = 0;
 
 class KestCache {
   public:
@@ -207,7 +173,7 @@ class KestCache {
     // Index of module 0's panel property for panel number 1-8 (buttons 1-4, LEDs 2-8); -1
     // when the number has no such property, or module 0 is unknown or does not offer it.
     int GetPanelPropId(KestPanelProp kind, int number);
-    // --- Locked copies for the stimulation calls. See KestCacheStimQueries.cpp.
+    // --- Locked copies for the stimulation calls. See KestCacheStimCopies.cpp.
     // Copies the stored record of (module, index) into dest under the lock: min(stored size,
     // capacity) bytes, the rest of dest up to capacity zeroed. Returns the stored size; 0
     // (dest untouched) when the record is missing, cleared by an unanswered confirmed write
@@ -351,6 +317,8 @@ class KestCache {
                                                              const char* caller);
     KestFEVersion GetFEVersionUnlocked(int electrode);
     template <typename Getter> auto ModuleQuery(unsigned module, int* outModule, Getter get);
+    // ModuleQuery on module hw + offset of an electrode; nothing for hw < 0.
+    template <typename Getter> auto ElectrodeQuery(int hw, int offset, int* outModule, Getter get);
 
     std::map<std::uint32_t, ModuleEntry> modules_;
     std::map<std::uint32_t, std::uint32_t> electrodes_;
@@ -367,6 +335,3 @@ class KestCache {
     // Module entries by id for the packet path (ids are one byte on the wire).
     std::array<ModuleEntry*, 256> byId_{};
 };
-
-// The cache of the open connection; owned by the network layer, null when closed.
-extern KestCache* gKestCache;

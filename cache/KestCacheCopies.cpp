@@ -4,7 +4,7 @@
 #include "cache/KestCache.h"
 
 #include "cache/ModuleData.h"
-#include "cache/RecordText.h"
+#include "protocol/RecordText.h"
 #include "cache/StreamSwitch.h"
 
 #include <algorithm>

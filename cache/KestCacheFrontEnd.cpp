@@ -4,7 +4,7 @@
 #include "cache/KestCache.h"
 
 #include "cache/ModuleData.h"
-#include "cache/RecordText.h"
+#include "protocol/RecordText.h"
 
 #include <algorithm>
 #include <cstring>
@@ -148,7 +148,7 @@ int KestCache::GetOutputSourceText(unsigned module, int channel, std::string* te
     }
     const unsigned sourceModule = connection[6];
     const unsigned sourceStream = connection[7];
-    const unsigned sourceChannel = kest::load_le<std::uint16_t>(connection + 10);
+    const unsigned sourceChannel = kest::LoadLe<std::uint16_t>(connection + 10);
     if (sourceModule == kNoSource) {
         *text = "Disabled";
         return 0;

@@ -1,140 +1,133 @@
-// Locked copies for the stimulation calls: whole records checked against their stored size,
-// bounded option lists and the calibration table's address.
-#include "cache/KestCache.h"
+// Stimulation queries of an electrode: sample conversions, the calibration table and the
+// resolution and exhausting-resistor options.
+#include "cache/KestCacheQuery.h"
 
-#include "cache/ModuleData.h"
+#include "protocol/RecordText.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <string>
+#include <stdexcept>
 
 namespace {
 
-template <typename T> const T* View(const KestProperty* record) {
-    return reinterpret_cast<const T*>(record);
-}
-
-// The stored record at `index` when it holds at least `minimum` bytes and is not cleared.
-const KestProperty* Sized(const ModuleData& store, int index, std::size_t minimum) {
-    const KestProperty* record = store.GetKestProperty(index);
-    if (record == nullptr || store.GetPropertySize(index) < minimum ||
-        record->type == kKestRecordCleared) {
-        return nullptr;
-    }
-    return record;
-}
-
-bool ParseWholeFloat(const std::string& text, float* value) {
-    const char* begin = text.c_str();
+bool ParseDecimalFloat(const char* text, float* value) {
     char* end = nullptr;
     errno = 0;
-    const float parsed = std::strtof(begin, &end);
-    if (end == begin || *end != '\0' || errno == ERANGE) {
+    float parsed = std::strtof(text, &end);
+    if (end == text || *end != '\0' || errno == ERANGE) {
         return false;
     }
     *value = parsed;
     return true;
 }
 
-// The combo box of `store` with its items, each item checked for its own size.
-const KestComboBox* Box(const ModuleData& store, KestComboBox* (ModuleData::*getter)(int*) const) {
-    int index = -1;
-    if ((store.*getter)(&index) == nullptr) {
-        return nullptr;
-    }
-    return View<KestComboBox>(Sized(store, index, sizeof(KestComboBox)));
-}
-
 } // namespace
 
-std::size_t KestCache::CopyPropertyRecord(unsigned module, unsigned index, void* dest,
-                                          std::size_t capacity, std::size_t minimum) {
+float KestCache::GetSpikeConv(int electrode) {
     std::lock_guard<std::mutex> hold(lock_);
-    ModuleData* store = FindModule(module);
-    if (store == nullptr || dest == nullptr) {
-        return 0;
-    }
-    const KestProperty* record = Sized(*store, int(index), std::max<std::size_t>(minimum, 2));
-    if (record == nullptr) {
-        return 0;
-    }
-    const std::size_t stored = store->GetPropertySize(int(index));
-    const std::size_t copied = std::min(stored, capacity);
-    std::memcpy(dest, record, copied);
-    std::memset(static_cast<std::uint8_t*>(dest) + copied, 0, capacity - copied);
-    return stored;
-}
-
-int KestCache::GetStimResOptions(int electrode, float* values, int max) {
-    std::lock_guard<std::mutex> hold(lock_);
-    const int hw = GetHWModule(unsigned(electrode));
-    const ModuleData* store = hw < 0 ? nullptr : FindModule(unsigned(hw));
-    const KestComboBox* box =
-        store == nullptr ? nullptr : Box(*store, &ModuleData::GetStimResComboBox);
-    if (box == nullptr || values == nullptr) {
-        return 0;
-    }
-    const int count = std::min(int(box->itemCount), std::max(max, 0));
-    for (int i = 0; i < count; ++i) {
-        const auto* item = View<KestComboBoxItem>(
-            Sized(*store, int(box->firstItem) + i, offsetof(KestComboBoxItem, text) + 1));
-        if (item == nullptr) {
-            return 0;
-        }
-        const std::size_t room = std::min(store->GetPropertySize(int(box->firstItem) + i) -
-                                              offsetof(KestComboBoxItem, text),
-                                          sizeof item->text);
-        const std::string text(item->text, KestTextLength(item->text, room));
-        if (!ParseWholeFloat(text, &values[i])) {
-            return -1;
-        }
-    }
-    return count;
-}
-
-int KestCache::GetExhaustOptions(int electrode, float* values, int max) {
-    std::lock_guard<std::mutex> hold(lock_);
-    const int hw = GetHWModule(unsigned(electrode));
-    const ModuleData* store = hw < 0 ? nullptr : FindModule(unsigned(hw));
-    const KestComboBox* box =
-        store == nullptr ? nullptr : Box(*store, &ModuleData::GetExhaustComboBox);
-    if (box == nullptr || values == nullptr) {
-        return 0;
-    }
-    const int count = std::min(int(box->itemCount), std::max(max, 0));
-    for (int i = 0; i < count; ++i) {
-        const auto* item = View<KestComboBoxItem>(
-            Sized(*store, int(box->firstItem) + i, offsetof(KestComboBoxItem, propIndex) + 2));
-        const auto* value =
-            item == nullptr ? nullptr
-                            : View<KestFloat>(Sized(*store, item->propIndex, sizeof(KestFloat)));
-        if (value == nullptr) {
-            return 0;
-        }
-        values[i] = value->value > 9e8f ? 0.0f : value->value;
-    }
-    return count;
-}
-
-int KestCache::GetStimCalibAddress(int electrode, int* module, int* index) {
-    std::lock_guard<std::mutex> hold(lock_);
-    const int hw = GetHWModule(unsigned(electrode));
-    const ModuleData* store = hw < 0 ? nullptr : FindModule(unsigned(hw));
+    int hw = GetHWModule(unsigned(electrode));
+    ModuleData* store = hw < 0 ? nullptr : FindModule(unsigned(hw) + 1);
     if (store == nullptr) {
         return 0;
     }
-    int valueIndex = -1;
-    int count = 0;
-    if (store->GetStimCalibTable(&valueIndex, &count) == nullptr || valueIndex < 0 || count < 1) {
+    int stream = store->GetStreamId("spk");
+    auto* desc = stream < 0 ? nullptr
+                            : As<KestOutputStreamDesc>(store->GetOutputStreamDesc(
+                                  stream + int(unsigned(electrode) % 32)));
+    return desc == nullptr ? 0 : desc->adcScale;
+}
+
+float KestCache::GetStimConv(int electrode) {
+    std::lock_guard<std::mutex> hold(lock_);
+    int hw = GetHWModule(unsigned(electrode));
+    ModuleData* store = hw < 0 ? nullptr : FindModule(unsigned(hw));
+    if (store == nullptr) {
+        return 0;
+    }
+    int stream = store->GetStreamId("stim");
+    auto* desc = stream < 0 ? nullptr
+                            : As<KestOutputStreamDesc>(store->GetOutputStreamDesc(
+                                  stream + int(unsigned(electrode) % 32)));
+    return desc == nullptr ? 0 : desc->adcScale;
+}
+
+std::uint32_t KestCache::GetStimCalibData(int electrode, unsigned short* table, int* module,
+                                          int* index) {
+    std::lock_guard<std::mutex> hold(lock_);
+    int hw = GetHWModule(unsigned(electrode));
+    ModuleData* store = hw < 0 ? nullptr : FindModule(unsigned(hw));
+    if (store == nullptr) {
         return 0;
     }
     if (module != nullptr) {
         *module = hw;
     }
+    int valueIndex = -1;
+    int count = 0;
+    auto* head = As<const std::uint8_t>(store->GetStimCalibTable(&valueIndex, &count));
+    if (head == nullptr) {
+        return 0;
+    }
     if (index != nullptr) {
         *index = valueIndex;
     }
-    return count;
+    const std::uint32_t status = kest::LoadLe<std::uint32_t>(head + 16);
+    if (table != nullptr && status > 3 && count > 1) {
+        for (int i = 0; i < count - 1; ++i) {
+            auto* block = As<const std::uint8_t>(store->GetKestProperty(valueIndex + 1 + i));
+            if (block == nullptr) {
+                std::memset(table + 128 * i, 0, 128 * sizeof(unsigned short));
+                continue;
+            }
+            std::memcpy(table + 128 * i, block + 20, 128 * sizeof(unsigned short));
+        }
+    }
+    return status;
+}
+
+int KestCache::GetStimResOptions(int electrode, float* values) {
+    std::lock_guard<std::mutex> hold(lock_);
+    int hw = GetHWModule(unsigned(electrode));
+    ModuleData* store = hw < 0 ? nullptr : FindModule(unsigned(hw));
+    auto* box = store == nullptr ? nullptr : As<KestComboBox>(store->GetStimResComboBox(nullptr));
+    if (box == nullptr) {
+        return 0;
+    }
+    for (unsigned i = 0; i < box->itemCount; ++i) {
+        auto* item = As<KestComboBoxItem>(store->GetKestProperty(int(box->firstItem) + int(i)));
+        if (item == nullptr) {
+            return 0;
+        }
+        float value = 0;
+        if (!ParseDecimalFloat(RecordText(item->text).c_str(), &value)) {
+            return -1;
+        }
+        if (values != nullptr) {
+            values[i] = value;
+        }
+    }
+    return box->itemCount;
+}
+
+int KestCache::GetExhaustOptions(int electrode, float* values) {
+    std::lock_guard<std::mutex> hold(lock_);
+    int hw = GetHWModule(unsigned(electrode));
+    ModuleData* store = hw < 0 ? nullptr : FindModule(unsigned(hw));
+    auto* box = store == nullptr ? nullptr : As<KestComboBox>(store->GetExhaustComboBox(nullptr));
+    if (box == nullptr) {
+        return 0;
+    }
+    for (unsigned i = 0; i < box->itemCount; ++i) {
+        auto* item = As<KestComboBoxItem>(store->GetKestProperty(int(box->firstItem) + int(i)));
+        auto* value =
+            item == nullptr ? nullptr : As<KestFloat>(store->GetKestProperty(item->propIndex));
+        if (value == nullptr) {
+            return 0;
+        }
+        if (values != nullptr) {
+            values[i] = value->value > 9e8f ? 0.0f : value->value;
+        }
+    }
+    return box->itemCount;
 }

@@ -14,8 +14,8 @@
 #pragma once
 
 #include "cache/ContDataBuffer.h"
-#include "cache/KestPacket.h"
 #include "cache/SpikeDataBuffer.h"
+#include "protocol/KestPacket.h"
 
 #include <cstddef>
 #include <cstdint>

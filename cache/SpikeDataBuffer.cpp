@@ -6,52 +6,52 @@
 
 template <typename T>
 SpikeDataBuffer<T>::SpikeDataBuffer(std::uint32_t capacity)
-    : m_capacity(capacity), m_ring(capacity), m_sequences(capacity, 0), m_missing(capacity) {
+    : capacity_(capacity), ring_(capacity), sequences_(capacity, 0), missing_(capacity) {
     // value-initialised records are all-zero bytes
 }
 
 template <typename T> SpikeDataBuffer<T>::~SpikeDataBuffer() = default;
 
 template <typename T> void SpikeDataBuffer<T>::AddEventPacket(const T* packet, int sequence) {
-    if (m_capacity != 0) {
-        T& slot = m_ring[m_nextSlot];
+    if (capacity_ != 0) {
+        T& slot = ring_[nextSlot_];
         // Packets may sit anywhere in a receive buffer: copy the bytes, not the object.
         std::memcpy(static_cast<void*>(&slot), packet, sizeof(T));
-        m_sequences[m_nextSlot] = sequence;
-        if (++m_nextSlot == m_capacity) {
-            m_nextSlot = 0;
+        sequences_[nextSlot_] = sequence;
+        if (++nextSlot_ == capacity_) {
+            nextSlot_ = 0;
         }
     }
-    if (m_count > 0) {
+    if (count_ > 0) {
         const std::uint16_t gap = static_cast<std::uint16_t>(
-            static_cast<std::uint16_t>(sequence) - static_cast<std::uint16_t>(m_previousSequence));
+            static_cast<std::uint16_t>(sequence) - static_cast<std::uint16_t>(previousSequence_));
         if (gap >= 2 && gap <= 0xFFFE) {
             std::uint32_t time = 0;
             std::memcpy(&time, reinterpret_cast<const unsigned char*>(packet) + 4, sizeof time);
-            if (m_capacity != 0) {
-                m_missing[m_missingNext] = MissingEvent(time, gap);
-                if (++m_missingNext == m_capacity) {
-                    m_missingNext = 0;
+            if (capacity_ != 0) {
+                missing_[missingNext_] = MissingEvent(time, gap);
+                if (++missingNext_ == capacity_) {
+                    missingNext_ = 0;
                 }
-                m_missingHeld = std::min(m_missingHeld + 1, m_capacity);
+                missingHeld_ = std::min(missingHeld_ + 1, capacity_);
             }
-            if (m_missingCount != std::numeric_limits<std::uint32_t>::max()) {
-                ++m_missingCount;
+            if (missingCount_ != std::numeric_limits<std::uint32_t>::max()) {
+                ++missingCount_;
             }
         }
     }
-    m_previousSequence = sequence;
-    if (m_count != std::numeric_limits<std::uint32_t>::max()) {
-        ++m_count;
+    previousSequence_ = sequence;
+    if (count_ != std::numeric_limits<std::uint32_t>::max()) {
+        ++count_;
     }
 }
 
 template <typename T> std::uint32_t SpikeDataBuffer<T>::Held(std::uint32_t limit) const {
-    return std::min({limit, m_count, m_capacity});
+    return std::min({limit, count_, capacity_});
 }
 
 template <typename T> std::uint32_t SpikeDataBuffer<T>::FirstSlot(std::uint32_t n) const {
-    return m_nextSlot >= n ? m_nextSlot - n : m_nextSlot + (m_capacity - n);
+    return nextSlot_ >= n ? nextSlot_ - n : nextSlot_ + (capacity_ - n);
 }
 
 template <typename T>
@@ -62,86 +62,85 @@ std::uint32_t SpikeDataBuffer<T>::GetEventPackets(T* dest, int* destSequences, s
     }
     const std::uint32_t n = Held(max);
     const std::uint32_t first = FirstSlot(n);
-    const std::uint32_t head = std::min(n, m_capacity - first);
-    std::copy_n(m_ring.data() + first, head, dest);
-    std::copy_n(m_ring.data(), n - head, dest + head);
+    const std::uint32_t head = std::min(n, capacity_ - first);
+    std::copy_n(ring_.data() + first, head, dest);
+    std::copy_n(ring_.data(), n - head, dest + head);
     if (destSequences != nullptr) {
-        std::copy_n(m_sequences.data() + first, head, destSequences);
-        std::copy_n(m_sequences.data(), n - head, destSequences + head);
+        std::copy_n(sequences_.data() + first, head, destSequences);
+        std::copy_n(sequences_.data(), n - head, destSequences + head);
     }
-    const std::uint32_t arrived = m_count;
+    const std::uint32_t arrived = count_;
     Rezero();
     return arrived;
 }
 
 template <typename T> SpikeEventBlock<T> SpikeDataBuffer<T>::GetEventPackets() {
     SpikeEventBlock<T> block;
-    const std::uint32_t n = Held(m_capacity);
+    const std::uint32_t n = Held(capacity_);
     block.records.resize(n);
     const std::uint32_t first = FirstSlot(n);
-    const std::uint32_t head = std::min(n, m_capacity - first);
-    std::copy_n(m_ring.data() + first, head, block.records.data());
-    std::copy_n(m_ring.data(), n - head, block.records.data() + head);
-    block.count = m_count;
-    block.missing = m_missingCount;
+    const std::uint32_t head = std::min(n, capacity_ - first);
+    std::copy_n(ring_.data() + first, head, block.records.data());
+    std::copy_n(ring_.data(), n - head, block.records.data() + head);
+    block.count = count_;
+    block.missing = missingCount_;
     Rezero();
     return block;
 }
 
 template <typename T> std::pair<std::uint32_t, std::uint32_t> SpikeDataBuffer<T>::GetEventCount() {
-    std::pair<std::uint32_t, std::uint32_t> counts(m_missingCount, m_count);
+    std::pair<std::uint32_t, std::uint32_t> counts(missingCount_, count_);
     Rezero();
     return counts;
 }
 
 template <typename T>
 std::pair<std::vector<std::uint32_t>, std::uint32_t> SpikeDataBuffer<T>::GetEventTimes() {
-    const std::uint32_t n = Held(m_capacity);
+    const std::uint32_t n = Held(capacity_);
     std::vector<std::uint32_t> times;
     times.reserve(n);
     std::uint32_t slot = FirstSlot(n);
     for (std::uint32_t i = 0; i < n; ++i) {
-        times.push_back(m_ring[slot].header.timestamp);
-        if (++slot == m_capacity) {
+        times.push_back(ring_[slot].header.timestamp);
+        if (++slot == capacity_) {
             slot = 0;
         }
     }
-    std::pair<std::vector<std::uint32_t>, std::uint32_t> result(std::move(times), m_missingCount);
+    std::pair<std::vector<std::uint32_t>, std::uint32_t> result(std::move(times), missingCount_);
     Rezero();
     return result;
 }
 
 template <typename T> void SpikeDataBuffer<T>::Rezero() {
     // Since the last clear only the slots from 0 up have been written.
-    const std::uint32_t used = std::min(m_count, m_capacity);
+    const std::uint32_t used = std::min(count_, capacity_);
     if (used != 0) {
-        std::memset(static_cast<void*>(m_ring.data()), 0, std::size_t(used) * sizeof(T));
+        std::memset(static_cast<void*>(ring_.data()), 0, std::size_t(used) * sizeof(T));
     }
-    std::fill_n(m_sequences.begin(), used, 0);
-    m_count = 0;
-    m_nextSlot = 0;
-    m_previousSequence = 0;
-    m_missingNext = 0;
-    m_missingHeld = 0;
-    m_missingCount = 0;
+    std::fill_n(sequences_.begin(), used, 0);
+    count_ = 0;
+    nextSlot_ = 0;
+    previousSequence_ = 0;
+    missingNext_ = 0;
+    missingHeld_ = 0;
+    missingCount_ = 0;
 }
 
 template <typename T>
 std::vector<typename SpikeDataBuffer<T>::MissingEvent> SpikeDataBuffer<T>::GetMissingEvents() {
     std::vector<MissingEvent> gaps;
-    gaps.reserve(m_missingHeld);
-    std::uint32_t slot = m_missingNext >= m_missingHeld
-                             ? m_missingNext - m_missingHeld
-                             : m_missingNext + (m_capacity - m_missingHeld);
-    for (std::uint32_t i = 0; i < m_missingHeld; ++i) {
-        gaps.push_back(m_missing[slot]);
-        if (++slot == m_capacity) {
+    gaps.reserve(missingHeld_);
+    std::uint32_t slot = missingNext_ >= missingHeld_ ? missingNext_ - missingHeld_
+                                                      : missingNext_ + (capacity_ - missingHeld_);
+    for (std::uint32_t i = 0; i < missingHeld_; ++i) {
+        gaps.push_back(missing_[slot]);
+        if (++slot == capacity_) {
             slot = 0;
         }
     }
-    m_missingNext = 0;
-    m_missingHeld = 0;
-    m_missingCount = 0;
+    missingNext_ = 0;
+    missingHeld_ = 0;
+    missingCount_ = 0;
     return gaps;
 }
 

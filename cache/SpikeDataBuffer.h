@@ -9,7 +9,7 @@
 // The cache lock covers every call; the ring has no lock of its own.
 #pragma once
 
-#include "cache/KestPacket.h"
+#include "protocol/KestPacket.h"
 
 #include <cstdint>
 #include <utility>
@@ -58,9 +58,9 @@ template <typename T> class SpikeDataBuffer {
     // reads report keeps counting every gap.
     std::vector<MissingEvent> GetMissingEvents();
 
-    std::uint32_t GetCapacity() const { return m_capacity; }
-    std::uint32_t GetCount() const { return m_count; }
-    std::uint32_t GetMissingCount() const { return m_missingCount; }
+    std::uint32_t GetCapacity() const { return capacity_; }
+    std::uint32_t GetCount() const { return count_; }
+    std::uint32_t GetMissingCount() const { return missingCount_; }
 
   private:
     // Number of the newest records that a read returns: min(limit, count, capacity).
@@ -68,20 +68,20 @@ template <typename T> class SpikeDataBuffer {
     // Slot of the oldest of the newest `n` records.
     std::uint32_t FirstSlot(std::uint32_t n) const;
 
-    std::uint32_t m_capacity;
+    std::uint32_t capacity_;
     // Packets since the last clear; stops at the largest u32 rather than wrapping to a small
     // number.
-    std::uint32_t m_count = 0;
-    std::uint32_t m_nextSlot = 0; // slot of the next packet, below m_capacity
-    std::vector<T> m_ring;
-    std::vector<int> m_sequences;
-    int m_previousSequence = 0;
+    std::uint32_t count_ = 0;
+    std::uint32_t nextSlot_ = 0; // slot of the next packet, below capacity_
+    std::vector<T> ring_;
+    std::vector<int> sequences_;
+    int previousSequence_ = 0;
 
     // Gap list: a ring of the newest `capacity` gaps.
-    std::vector<MissingEvent> m_missing;
-    std::uint32_t m_missingNext = 0;
-    std::uint32_t m_missingHeld = 0;
-    std::uint32_t m_missingCount = 0; // every gap since the last clear, held or not
+    std::vector<MissingEvent> missing_;
+    std::uint32_t missingNext_ = 0;
+    std::uint32_t missingHeld_ = 0;
+    std::uint32_t missingCount_ = 0; // every gap since the last clear, held or not
 };
 
 extern template class SpikeDataBuffer<KestSegmentDataPacketFixed>;

@@ -1,13 +1,12 @@
 #include "client/KestClient.h"
 
 #include "cache/KestCache.h"
-#include "cache/KestPacketBuilder.h"
+#include "client/KestClientTask.h"
 #include "client/KestPacketFill.h"
+#include "protocol/KestPacketBuilder.h"
 
 #include <algorithm>
 #include <cstring>
-
-KestClient* gKestClient = nullptr;
 
 namespace {
 
@@ -156,7 +155,38 @@ int KestClient::SetDigOut(const int* outputs, const int* values, int count) {
     }
     // An integer record, padded to the 20 bytes of the output property.
     std::uint8_t record[20] = {1, kKestIntegerType};
-    kest::store_le(record + 4, word);
+    kest::StoreLe(record + 4, word);
     return SendRecord(kKestProcessorId, kKestDigitalModule, kKestDigitalOutputPropIndex, record,
                       sizeof record, kKestRequestTimestamp);
+}
+
+// ---------------------------------------------------------------------------
+// Tasks
+
+void KestClient::Attach(KestClientTask* task) {
+    std::lock_guard<std::mutex> hold(tasksMutex_);
+    tasks_.push_back(task);
+}
+
+void KestClient::Detach(KestClientTask* task) {
+    std::lock_guard<std::mutex> hold(tasksMutex_);
+    for (auto it = tasks_.begin(); it != tasks_.end(); ++it) {
+        if (*it == task) {
+            tasks_.erase(it);
+            return;
+        }
+    }
+}
+
+void KestClient::CancelTasks() {
+    std::vector<KestClientTask*> tasks;
+    {
+        std::lock_guard<std::mutex> hold(tasksMutex_);
+        tasks.swap(tasks_);
+    }
+    // Outside the lock: a task's thread may be sending through this client right now.
+    for (KestClientTask* task : tasks) {
+        task->CancelAndWait();
+        task->ClientGone();
+    }
 }

@@ -7,11 +7,12 @@
 // checked before anything is reserved, so a refused call leaves nothing behind in the ring.
 #pragma once
 
-#include "cache/KestPacket.h"
+#include "client/Connection.h"
 #include "client/KestClientTask.h"
 #include "client/KestConfigSink.h"
 #include "client/KestOperatorRoutes.h"
 #include "client/StimSeqRecord.h"
+#include "protocol/KestPacket.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -100,7 +101,6 @@ class KestClient {
     void SetStimAddr(const std::map<unsigned, std::pair<unsigned, unsigned>>& table);
     void SetElecAddr(const std::map<unsigned, unsigned>& map);
     std::map<unsigned, unsigned> GetElecAddr() const;
-    int GetStatus() const { return 0; }
 
     // --- Tasks that send through this client from their own thread.
     void Attach(KestClientTask* task);
@@ -138,7 +138,3 @@ class KestClient {
     std::mutex tasksMutex_;
     std::vector<KestClientTask*> tasks_;
 };
-
-// The configuration sender of the open connection; owned by the network layer, null when
-// closed.
-extern KestClient* gKestClient;

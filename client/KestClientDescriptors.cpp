@@ -3,8 +3,8 @@
 #include "client/KestClient.h"
 
 #include "cache/KestCache.h"
-#include "cache/KestPacketBuilder.h"
 #include "client/KestPacketFill.h"
+#include "protocol/KestPacketBuilder.h"
 
 #include <cstring>
 
@@ -101,35 +101,4 @@ void KestClient::SetElecAddr(const std::map<unsigned, unsigned>& map) {
 std::map<unsigned, unsigned> KestClient::GetElecAddr() const {
     std::lock_guard<std::mutex> hold(tablesMutex_);
     return elecAddr_;
-}
-
-// ---------------------------------------------------------------------------
-// Tasks
-
-void KestClient::Attach(KestClientTask* task) {
-    std::lock_guard<std::mutex> hold(tasksMutex_);
-    tasks_.push_back(task);
-}
-
-void KestClient::Detach(KestClientTask* task) {
-    std::lock_guard<std::mutex> hold(tasksMutex_);
-    for (auto it = tasks_.begin(); it != tasks_.end(); ++it) {
-        if (*it == task) {
-            tasks_.erase(it);
-            return;
-        }
-    }
-}
-
-void KestClient::CancelTasks() {
-    std::vector<KestClientTask*> tasks;
-    {
-        std::lock_guard<std::mutex> hold(tasksMutex_);
-        tasks.swap(tasks_);
-    }
-    // Outside the lock: a task's thread may be sending through this client right now.
-    for (KestClientTask* task : tasks) {
-        task->CancelAndWait();
-        task->ClientGone();
-    }
 }

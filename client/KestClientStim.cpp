@@ -1,8 +1,8 @@
 // The stimulation sends of KestClient.
 #include "client/KestClient.h"
 
-#include "cache/KestPacketBuilder.h"
 #include "client/KestPacketFill.h"
+#include "protocol/KestPacketBuilder.h"
 #include "stim/StimParamManager.h"
 #include "stim/StimSeqManager.h"
 

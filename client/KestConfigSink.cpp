@@ -1,6 +1,6 @@
 #include "client/KestConfigSink.h"
 
-#include "network/ClientFamily.h"
+#include "transport/ClientFamily.h"
 
 #include <cstdint>
 #include <cstring>

@@ -7,8 +7,8 @@
 // never interleave.
 #pragma once
 
-#include "cache/KestPacket.h"
-#include "network/CircularKestBuffer.h"
+#include "protocol/KestPacket.h"
+#include "transport/CircularKestBuffer.h"
 
 #include <cstddef>
 #include <mutex>

@@ -6,7 +6,7 @@
 // an operator.
 #pragma once
 
-#include "cache/KestPacket.h"
+#include "protocol/KestPacket.h"
 
 #include <cstdint>
 

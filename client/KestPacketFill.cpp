@@ -1,7 +1,7 @@
 #include "client/KestPacketFill.h"
 
-#include "cache/KestPacket.h"
-#include "cache/KestPacketBuilder.h"
+#include "protocol/KestPacket.h"
+#include "protocol/KestPacketBuilder.h"
 
 bool KestPutRecord(KestConfigSink& sink, unsigned processor, unsigned module, unsigned prop,
                    const void* record, std::size_t length, std::uint32_t timestamp) {
@@ -26,12 +26,12 @@ bool KestPutSequence(KestConfigSink& sink, unsigned module, unsigned prop,
     out[0] = std::uint8_t(bytes / 4);
     out[8] = kKestProcessorId;
     out[9] = std::uint8_t(module);
-    kest::store_le(out + 10, std::uint16_t(prop));
+    kest::StoreLe(out + 10, std::uint16_t(prop));
     // The array's capacity and length, both in 16-bit units.
-    kest::store_le(out + 16, std::uint16_t(2 * count));
-    kest::store_le(out + 18, std::uint16_t(2 * count));
+    kest::StoreLe(out + 16, std::uint16_t(2 * count));
+    kest::StoreLe(out + 18, std::uint16_t(2 * count));
     for (std::size_t i = 0; i < count; ++i) {
-        kest::store_le(out + 28 + 4 * i, words[i]);
+        kest::StoreLe(out + 28 + 4 * i, words[i]);
     }
     return true;
 }

@@ -105,9 +105,9 @@ bool KestSendAndRecv::SendInt(unsigned module, unsigned prop, std::int32_t value
     if (CopyCached(record, module, prop, kKestIntegerType, sizeof(KestInteger)) == 0) {
         return false;
     }
-    kest::store_le(record + offsetof(KestInteger, value), value);
+    kest::StoreLe(record + offsetof(KestInteger, value), value);
     return SendKestProperty(record, sizeof record, module, prop) &&
-           kest::load_le<std::int32_t>(record + offsetof(KestInteger, value)) == value;
+           kest::LoadLe<std::int32_t>(record + offsetof(KestInteger, value)) == value;
 }
 
 bool KestSendAndRecv::SendComboBox(KestComboBox& box, unsigned module, unsigned prop) {

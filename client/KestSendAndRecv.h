@@ -4,7 +4,7 @@
 // clock. Made on the stack for one call.
 #pragma once
 
-#include "cache/KestPacket.h"
+#include "protocol/KestPacket.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,8 @@
 #include "lib/CachedRecord.h"
 
 #include "cache/KestCache.h"
-#include "cache/KestPacket.h"
+#include "client/Connection.h"
+#include "protocol/KestPacket.h"
 
 #include <algorithm>
 #include <cstring>
@@ -24,7 +25,7 @@ std::size_t CopyCachedRecord(unsigned module, unsigned index, void* out, std::si
 
 std::uint16_t CachedCount(const std::uint8_t* record) {
     auto hold = gKestCache->GetLock();
-    return kest::load_le<std::uint16_t>(record + offsetof(KestWordArray, count));
+    return kest::LoadLe<std::uint16_t>(record + offsetof(KestWordArray, count));
 }
 
 } // namespace kestlib

@@ -1,9 +1,10 @@
 // Continuous data calls: windows of samples per electrode and stream kind, read from the
 // cache's rings.
+#include "include/kestlib.h"
 #include "lib/LibraryGuard.h"
-#include "lib/kestlib.h"
 
 #include "cache/KestCache.h"
+#include "client/Connection.h"
 
 #include <cstdint>
 

@@ -1,11 +1,11 @@
 // Electrode calls: the electrode list, an electrode's front end and stream names, and its
 // spike thresholds.
+#include "include/kestlib.h"
 #include "lib/LibraryGuard.h"
-#include "lib/kestlib.h"
 
 #include "cache/KestCache.h"
-#include "cache/KestPacket.h"
 #include "client/KestClient.h"
+#include "protocol/KestPacket.h"
 
 #include <algorithm>
 #include <array>

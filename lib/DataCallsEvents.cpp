@@ -1,11 +1,11 @@
 // Event calls: drained spike, stimulation and digital input records, the digital-input
 // capture switch and the digital outputs.
+#include "include/kestlib.h"
 #include "lib/LibraryGuard.h"
-#include "lib/kestlib.h"
 
 #include "cache/KestCache.h"
-#include "cache/KestPacket.h"
 #include "client/KestClient.h"
+#include "protocol/KestPacket.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,8 +1,9 @@
 // Taking the processor's messages out of the queue and registering callbacks for them.
+#include "include/kestlib.h"
 #include "lib/LibraryGuard.h"
-#include "lib/kestlib.h"
 
 #include "cache/KestCache.h"
+#include "client/Connection.h"
 
 using kestlib::Guard;
 using kestlib::Initialized;

@@ -1,10 +1,10 @@
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include <cstdio>
 
 namespace {
 
-const char* status_text(int code) {
+const char* StatusText(int code) {
     switch (code) {
     case KL_SUCCESS:
         return "success";
@@ -35,6 +35,6 @@ const char* status_text(int code) {
 
 extern "C" KL_API int32_t kl_error_string(char* buffer, size_t size, int code) noexcept {
     if (buffer && size)
-        std::snprintf(buffer, size, "%s", status_text(code));
+        std::snprintf(buffer, size, "%s", StatusText(code));
     return KL_SUCCESS;
 }

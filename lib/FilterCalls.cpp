@@ -2,10 +2,10 @@
 // choice and uploading a filter into the custom slot.
 #include "lib/LibraryGuard.h"
 #include "lib/SignalSupport.h"
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include "cache/KestCache.h"
-#include "cache/KestPacket.h"
+#include "protocol/KestPacket.h"
 #include "client/KestClient.h"
 #include "client/KestSendAndRecv.h"
 

@@ -1,7 +1,7 @@
 #include "lib/FrontEndAccess.h"
 
 #include "cache/KestCache.h"
-#include "cache/RecordText.h"
+#include "protocol/RecordText.h"
 #include "client/KestClient.h"
 #include "client/KestSendAndRecv.h"
 
@@ -145,7 +145,7 @@ bool SendFloatSetting(const FloatCopy& record, float value, unsigned confirmMs) 
         return false;
     }
     std::array<std::uint8_t, kKestMaxRecordSize> bytes = record.bytes;
-    kest::store_le(&bytes[4], value);
+    kest::StoreLe(&bytes[4], value);
     if (confirmMs == 0) {
         return gKestClient->SendKestProperty(bytes.data(), unsigned(record.module),
                                              unsigned(record.index), record.length) != 0;

@@ -4,7 +4,7 @@
 // or is shorter than its kind counts as missing.
 #pragma once
 
-#include "cache/KestPacket.h"
+#include "protocol/KestPacket.h"
 
 #include <array>
 #include <cstddef>
@@ -35,9 +35,9 @@ struct FloatCopy {
     std::size_t length = 0;
     std::array<std::uint8_t, kKestMaxRecordSize> bytes{};
 
-    float Value() const { return kest::load_le<float>(&bytes[4]); }
-    float Minimum() const { return kest::load_le<float>(&bytes[8]); }
-    float Maximum() const { return kest::load_le<float>(&bytes[12]); }
+    float Value() const { return kest::LoadLe<float>(&bytes[4]); }
+    float Minimum() const { return kest::LoadLe<float>(&bytes[8]); }
+    float Maximum() const { return kest::LoadLe<float>(&bytes[12]); }
 };
 
 // The label of the module descriptor of the electrode's hardware module (0-based electrode,

@@ -2,7 +2,7 @@
 // list of a module's outputs.
 #include "lib/FrontEndAccess.h"
 #include "lib/LibraryGuard.h"
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include "cache/KestCache.h"
 #include "client/KestClient.h"

@@ -2,7 +2,7 @@
 // electrodes of one front end.
 #include "lib/ImpedanceTiming.h"
 #include "lib/LibraryGuard.h"
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include "cache/KestCache.h"
 #include "cache/ModuleData.h"
@@ -49,7 +49,7 @@ struct Stored {
     std::size_t length = 0;
 
     std::uint16_t Word(std::size_t offset) const {
-        return offset + 2 <= length ? kest::load_le<std::uint16_t>(&bytes[offset]) : 0;
+        return offset + 2 <= length ? kest::LoadLe<std::uint16_t>(&bytes[offset]) : 0;
     }
     // The values of a list (count at 6, values from 16), bounded by the stored size.
     std::size_t ListCount() const {
@@ -87,7 +87,7 @@ int StoredCount(unsigned module, int index) {
     if (gKestCache->CopyKestProperty(module, unsigned(index), head, sizeof head, 0, 8) == 0) {
         return -1;
     }
-    return kest::load_le<std::uint16_t>(&head[6]);
+    return kest::LoadLe<std::uint16_t>(&head[6]);
 }
 
 bool ZeroCount(unsigned module, int index) {
@@ -198,21 +198,21 @@ std::int32_t Measure(float* results, const uint32_t* electrodes, int count, int 
     packet[0] = std::uint8_t(bytes / 4);
     packet[8] = kKestProcessorId;
     packet[9] = std::uint8_t(m);
-    kest::store_le(&packet[10], std::uint16_t(props.control));
+    kest::StoreLe(&packet[10], std::uint16_t(props.control));
     packet[12] = 1;
     packet[13] = kControlType;
     const auto entries = std::uint16_t(4 * count);
-    kest::store_le(&packet[16], entries);
-    kest::store_le(&packet[18], entries);
-    kest::store_le(&packet[20], control.Word(8));
-    kest::store_le(&packet[22], control.Word(10));
-    kest::store_le(&packet[24], control.Word(12));
+    kest::StoreLe(&packet[16], entries);
+    kest::StoreLe(&packet[18], entries);
+    kest::StoreLe(&packet[20], control.Word(8));
+    kest::StoreLe(&packet[22], control.Word(10));
+    kest::StoreLe(&packet[24], control.Word(12));
     for (int k = 0; k < count; ++k) {
         std::uint8_t* entry = &packet[28 + 8 * std::size_t(k)];
-        kest::store_le(entry, std::uint16_t(electrodes[k] % 32));
-        kest::store_le(entry + 2, std::uint16_t(frequencyIndex));
-        kest::store_le(entry + 4, std::uint16_t(currentIndex));
-        kest::store_le(entry + 6, std::uint16_t(cycles));
+        kest::StoreLe(entry, std::uint16_t(electrodes[k] % 32));
+        kest::StoreLe(entry + 2, std::uint16_t(frequencyIndex));
+        kest::StoreLe(entry + 4, std::uint16_t(currentIndex));
+        kest::StoreLe(entry + 6, std::uint16_t(cycles));
     }
 
     // Each cached count is cleared before the packet it waits for leaves, so that an
@@ -238,7 +238,7 @@ std::int32_t Measure(float* results, const uint32_t* electrodes, int count, int 
         return KL_ERR_UNKNOWN;
     }
     for (int k = 0; k < count; ++k) {
-        const auto value = kest::load_le<std::uint32_t>(&result.bytes[20 + 8 * std::size_t(k)]);
+        const auto value = kest::LoadLe<std::uint32_t>(&result.bytes[20 + 8 * std::size_t(k)]);
         if (value == kUnderflow) {
             std::fprintf(stderr, "kl_imp: impedance underflow %u\n", electrodes[k]);
             results[k] = std::numeric_limits<float>::quiet_NaN();

@@ -1,13 +1,13 @@
 // Opening and closing the connection, the processor time, versions and the processor
 // software restart.
+#include "include/kestlib.h"
 #include "lib/LibraryGuard.h"
-#include "lib/kestlib.h"
 
 #include "cache/KestCache.h"
 #include "client/KestClient.h"
 #include "client/KestSendAndRecv.h"
-#include "network/OperNetwork/LinkCache.h"
-#include "network/OperNetwork/OperNetwork.h"
+#include "links/LinkCache.h"
+#include "links/OperNetwork.h"
 
 #include <chrono>
 #include <cstdio>

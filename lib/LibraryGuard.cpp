@@ -1,6 +1,7 @@
 #include "lib/LibraryGuard.h"
 
 #include "cache/KestCache.h"
+#include "client/Connection.h"
 
 #include <cstdio>
 

@@ -2,7 +2,7 @@
 // keeps exceptions from crossing the C interface.
 #pragma once
 
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,11 +1,11 @@
 // Adding operator applications over the stream link and looking endpoints up.
+#include "include/kestlib.h"
 #include "lib/LibraryGuard.h"
-#include "lib/kestlib.h"
 
-#include "network/ClientFamily.h"
-#include "network/Network/OperClient.h"
-#include "network/OperNetwork/OperAddress.h"
-#include "network/OperNetwork/OperRegistry.h"
+#include "links/OperAddress.h"
+#include "links/OperClient.h"
+#include "links/OperRegistry.h"
+#include "transport/ClientFamily.h"
 
 using kestlib::Guard;
 using kestlib::Initialized;
@@ -21,7 +21,7 @@ KL_API int32_t kl_operator_add(int* id, const char* address, const KestConnectio
     if (id != nullptr) {
         *id = -1;
     }
-    if (Network::OperNetwork::gCurrentNetwork.load() != 1) {
+    if (Network::OperNetwork::gCurrentNetwork.load() != Network::OperNetwork::kTcpLink) {
         return KL_ERR_INVALID_NETWORK;
     }
     const KestConnectionPolicy usePolicy =
@@ -33,8 +33,8 @@ KL_API int32_t kl_operator_add(int* id, const char* address, const KestConnectio
         return KL_ERR_INVALID_PARAMETER;
     }
     return Guard([&] {
-        const std::uint32_t added = oper::oper_add(address, usePolicy, timeout);
-        Network::OperClient* client = added == kNoEndpoint ? nullptr : oper::oper_client(added);
+        const std::uint32_t added = oper::OperAdd(address, usePolicy, timeout);
+        Network::OperClient* client = added == kNoEndpoint ? nullptr : oper::FindOperClient(added);
         if (client == nullptr) {
             return KL_ERR_OPERATOR_NOT_FOUND;
         }
@@ -56,7 +56,7 @@ KL_API int32_t kl_operator_lookup(int* id, const char* address) noexcept {
     }
     *id = -1;
     return Guard([&] {
-        const std::uint32_t found = oper::oper_lookup(address);
+        const std::uint32_t found = oper::OperLookup(address);
         if (found == kNoEndpoint) {
             return KL_ERR_OPERATOR_NOT_FOUND;
         }

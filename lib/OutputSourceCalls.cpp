@@ -1,7 +1,7 @@
 // Output source calls: which stream drives each digital output (module 34) and each analog
 // output (module 33), and the change of that source.
 #include "lib/LibraryGuard.h"
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include "cache/KestCache.h"
 #include "client/KestClient.h"
@@ -121,7 +121,7 @@ std::int32_t SetSource(const OutputModule& output, uint32_t channel, int electro
     }
     record[6] = std::uint8_t(module);
     record[7] = std::uint8_t(sourceStream);
-    kest::store_le<std::uint16_t>(&record[10], std::uint16_t(output.segments ? 0 : within));
+    kest::StoreLe<std::uint16_t>(&record[10], std::uint16_t(output.segments ? 0 : within));
     if (gKestClient == nullptr ||
         gKestClient->SendKestProperty(record.data(), output.id, index, length) == 0) {
         return KL_ERR_UNKNOWN;

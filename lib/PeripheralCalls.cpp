@@ -2,10 +2,10 @@
 // and LEDs, all properties of the processor's own module (module 0).
 #include "lib/CachedRecord.h"
 #include "lib/LibraryGuard.h"
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include "cache/KestCache.h"
-#include "cache/KestPacket.h"
+#include "protocol/KestPacket.h"
 #include "cache/ModuleData.h"
 #include "client/KestClient.h"
 #include "client/KestSendAndRecv.h"
@@ -159,8 +159,8 @@ KL_API int32_t kl_audio_tone_set(const int32_t* frequency_hz, const int32_t* dur
         }
         tone.head = {1, kKestAudioToneType, 0, 0};
         auto* bytes = reinterpret_cast<std::uint8_t*>(&tone);
-        kest::store_le(bytes + kToneFrequencyOffset, std::uint16_t(*frequency_hz));
-        kest::store_le(bytes + kToneDurationOffset, std::uint16_t(*duration_ms));
+        kest::StoreLe(bytes + kToneFrequencyOffset, std::uint16_t(*frequency_hz));
+        kest::StoreLe(bytes + kToneDurationOffset, std::uint16_t(*duration_ms));
         if (gKestClient == nullptr ||
             gKestClient->SendAudioTone(tone, kProcessorModule, unsigned(index)) == 0) {
             return KL_ERR_UNKNOWN;
@@ -233,7 +233,7 @@ KL_API int32_t kl_led(int32_t* value, int led) noexcept {
             return KL_ERR_UNKNOWN; // a write awaits its echo: the state is not known
         }
         *value = led >= kFirstPortLed
-                     ? kest::load_le<std::int32_t>(record + offsetof(KestInteger, value))
+                     ? kest::LoadLe<std::int32_t>(record + offsetof(KestInteger, value))
                      : std::int32_t(record[offsetof(KestBool, value)] != 0);
         return KL_SUCCESS;
     });

@@ -1,12 +1,12 @@
 // The processor presence probe: a TCP connect to the processor's presence port, bounded by
 // the caller's timeout, without opening a connection.
+#include "include/kestlib.h"
 #include "lib/LibraryGuard.h"
-#include "lib/kestlib.h"
 
-#include "network/NetConfig.h"
-#include "network/Network/TimedConnect.h"
-#include "network/SocketAddress.h"
-#include "network/SocketOptions.h"
+#include "links/NetConfig.h"
+#include "links/TimedConnect.h"
+#include "transport/SocketAddress.h"
+#include "transport/SocketOptions.h"
 
 #include <string>
 

@@ -2,4 +2,4 @@
 // source of its own. Outside the library, only the kl_* calls with C linkage, the option
 // constants and the transport classes marked for programs that load the library are
 // visible.
-#include "lib/kestlib.h"
+#include "include/kestlib.h"

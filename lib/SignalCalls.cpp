@@ -1,10 +1,10 @@
 // Stream switches: whether a stream of an electrode is sent, and switching it on or off.
 #include "lib/LibraryGuard.h"
 #include "lib/SignalSupport.h"
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include "cache/KestCache.h"
-#include "cache/KestPacket.h"
+#include "protocol/KestPacket.h"
 #include "client/KestClient.h"
 
 #include <cstdio>

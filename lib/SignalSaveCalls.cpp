@@ -3,14 +3,14 @@
 // name a stream (module and stream id) and carry a channel mask.
 #include "lib/LibraryGuard.h"
 #include "lib/SignalSupport.h"
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include "cache/KestCache.h"
-#include "cache/KestPacket.h"
+#include "protocol/KestPacket.h"
 #include "client/KestClient.h"
-#include "network/ClientFamily.h"
-#include "network/OperNetwork/OperAddress.h"
-#include "network/OperNetwork/OperRegistry.h"
+#include "transport/ClientFamily.h"
+#include "links/OperAddress.h"
+#include "links/OperRegistry.h"
 
 #include <chrono>
 #include <cstdio>
@@ -109,10 +109,10 @@ std::int32_t ResolveOperator(int op, std::uint32_t* id) {
     }
     std::uint32_t found = std::uint32_t(op);
     if (found == 0 || found == 1) {
-        found = oper::oper_first_kest_client();
+        found = oper::OperFirstKestClient();
     }
-    if (found == kNoEndpoint || oper::oper_is_processor(found) ||
-        oper::oper_client(found) == nullptr) {
+    if (found == kNoEndpoint || oper::OperIsProcessor(found) ||
+        oper::FindOperClient(found) == nullptr) {
         return KL_ERR_OPERATOR_NOT_FOUND;
     }
     *id = found;

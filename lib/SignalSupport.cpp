@@ -2,7 +2,8 @@
 #include "lib/SignalSupport.h"
 
 #include "cache/KestCache.h"
-#include "cache/KestPacket.h"
+#include "client/Connection.h"
+#include "protocol/KestPacket.h"
 
 #include <string>
 

@@ -3,7 +3,7 @@
 #include "cache/KestCache.h"
 #include "client/KestClient.h"
 #include "stim/StimSeqManager.h"
-#include "stim/events/StimEnableEvent.h"
+#include "client/events/StimEnableEvent.h"
 
 #include <algorithm>
 #include <chrono>

@@ -4,7 +4,7 @@
 // connection's cache and sender; none throws.
 #pragma once
 
-#include "cache/KestPacket.h"
+#include "protocol/KestPacket.h"
 
 #include <cstdint>
 #include <string>

@@ -4,10 +4,10 @@
 // waiting for the echo.
 #include "lib/LibraryGuard.h"
 #include "lib/StimAccess.h"
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include "cache/KestCache.h"
-#include "cache/KestPacket.h"
+#include "protocol/KestPacket.h"
 #include "client/KestClient.h"
 
 #include <cstdint>
@@ -41,7 +41,7 @@ bool ReadLatency(Latency* latency) {
 }
 
 std::int32_t Field(const std::uint8_t* record, std::size_t offset) {
-    return kest::load_le<std::int32_t>(record + offset);
+    return kest::LoadLe<std::int32_t>(record + offset);
 }
 
 enum class SetResult { Sent, Missing, OutOfRange, NotQueued };
@@ -147,7 +147,7 @@ KL_API int32_t kl_stim_set_latency(int value) noexcept {
             std::fprintf(stderr, "kl_stim_set_latency: stim latency out of bounds\n");
             return KL_ERR_INVALID_PARAMETER;
         }
-        kest::store_le(latency.record + kLatencyValue, std::int32_t(value));
+        kest::StoreLe(latency.record + kLatencyValue, std::int32_t(value));
         if (gKestClient == nullptr ||
             gKestClient->SendKestProperty(latency.record, unsigned(latency.at.module),
                                           unsigned(latency.at.index), sizeof latency.record) != 1) {

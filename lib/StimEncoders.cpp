@@ -1,6 +1,6 @@
 // Pure stimulation encoders: the sequence header word, the control word and one biphasic
 // pulse train. They need no connection.
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include "stim/StimControlWord.h"
 #include "stim/StimParamManager.h"

@@ -1,10 +1,10 @@
 // Stimulation sequences and calibration tables: loading sequences built by the caller,
 // reading, loading and starting an electrode's calibration.
 #include "lib/LibraryGuard.h"
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include "cache/KestCache.h"
-#include "cache/KestPacket.h"
+#include "protocol/KestPacket.h"
 #include "client/KestClient.h"
 
 #include <cstdint>
@@ -85,7 +85,7 @@ KL_API KestStimCalib_t* kl_stim_calib_get(int electrode) noexcept {
         if (record == nullptr) {
             return nullptr;
         }
-        record->timestamp = kest::load_le<std::uint32_t>(status + kCalibStatusOffset);
+        record->timestamp = kest::LoadLe<std::uint32_t>(status + kCalibStatusOffset);
         if (record->timestamp > kCalibratedStatus) {
             // Never more blocks than the record holds, nor than the processor announced.
             const int blocks =
@@ -98,7 +98,7 @@ KL_API KestStimCalib_t* kl_stim_calib_get(int electrode) noexcept {
                 }
                 for (int v = 0; v < KL_STIM_CALIB_BLOCK_VALUES; ++v) {
                     record->table[b * KL_STIM_CALIB_BLOCK_VALUES + v] =
-                        kest::load_le<std::uint16_t>(block + kCalibValuesOffset + 2 * v);
+                        kest::LoadLe<std::uint16_t>(block + kCalibValuesOffset + 2 * v);
                 }
             }
         }

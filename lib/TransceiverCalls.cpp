@@ -4,10 +4,10 @@
 // processor's answer to fill it again.
 #include "lib/CachedRecord.h"
 #include "lib/LibraryGuard.h"
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include "cache/KestCache.h"
-#include "cache/KestPacket.h"
+#include "protocol/KestPacket.h"
 #include "cache/ModuleData.h"
 #include "client/KestClient.h"
 #include "client/KestSendAndRecv.h"
@@ -131,7 +131,7 @@ void ResetRecord(const Target& target, std::size_t dataOffset, std::uint16_t cou
         std::memcpy(address, target.record + kRequestAddressOffset, kRequestAddressBytes);
     }
     std::memset(target.record + dataOffset, 0, kKestMaxRecordSize - dataOffset);
-    kest::store_le(target.record + kCountOffset, count);
+    kest::StoreLe(target.record + kCountOffset, count);
 }
 
 // The 12 packet bytes before a record: size in words, zeros, processor 1, module, index.
@@ -139,7 +139,7 @@ void FillHeader(std::uint8_t* packet, std::size_t bytes, const Target& target) {
     packet[0] = std::uint8_t(bytes / 4);
     packet[8] = kKestProcessorId;
     packet[9] = std::uint8_t(target.module);
-    kest::store_le(packet + 10, std::uint16_t(target.index));
+    kest::StoreLe(packet + 10, std::uint16_t(target.index));
 }
 
 // Asks for a status or response record: a word array of 32 words' capacity and length 0.
@@ -148,7 +148,7 @@ bool SendReadRequest(const Target& target, const std::uint8_t* address) {
     FillHeader(packet, sizeof packet, target);
     packet[12] = 1;
     packet[13] = kKestImplantStatusType;
-    kest::store_le(packet + 16, kWords);
+    kest::StoreLe(packet + 16, kWords);
     std::memcpy(packet + 20, address, kRequestAddressBytes);
     return gKestClient != nullptr &&
            gKestClient->SendKestPacket(*reinterpret_cast<const KestPacket*>(packet));
@@ -279,8 +279,8 @@ KL_API int32_t kl_transceiver_command(int electrode,
         FillHeader(packet, sizeof packet, target);
         packet[12] = 1;
         packet[13] = kKestTransceiverCommandType;
-        kest::store_le(packet + 12 + kCommandWordOffset, command->command);
-        kest::store_le(packet + 12 + kCountOffset, kWords);
+        kest::StoreLe(packet + 12 + kCommandWordOffset, command->command);
+        kest::StoreLe(packet + 12 + kCountOffset, kWords);
         std::memcpy(packet + 12 + kCommandDataOffset, data, kDataBytes);
         if (gKestClient == nullptr ||
             !gKestClient->SendKestPacket(*reinterpret_cast<const KestPacket*>(packet))) {

@@ -1,12 +1,12 @@
 // The recording trial of an operator: kl_trial and its record form kl_trial2.
 #include "lib/LibraryGuard.h"
 #include "lib/TrialRules.h"
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include "cache/KestCache.h"
 #include "client/KestClient.h"
-#include "network/OperNetwork/OperAddress.h"
-#include "network/OperNetwork/OperRegistry.h"
+#include "links/OperAddress.h"
+#include "links/OperRegistry.h"
 
 #include <chrono>
 #include <cstring>
@@ -91,7 +91,7 @@ std::int32_t Exchange(std::uint32_t id, const KestRecordingTrialDescriptor* chan
         if (*answer != nullptr) {
             return KL_SUCCESS;
         }
-        if (!oper::oper_is_valid(id)) {
+        if (!oper::OperIsValid(id)) {
             return KL_ERR_OPERATOR_NOT_FOUND; // the connection went while we waited
         }
         if (Clock::now() >= deadline) {
@@ -113,9 +113,9 @@ std::int32_t Trial(int operatorId, const char* status, const char* fileBase, con
     // Ids travel as int: an operator's id (host part 128 and above) is negative there.
     std::uint32_t id = static_cast<std::uint32_t>(operatorId);
     if (operatorId == 0) {
-        id = oper::oper_first_kest_client();
+        id = oper::OperFirstKestClient();
     }
-    if (id == kNoEndpoint || !oper::oper_is_valid(id)) {
+    if (id == kNoEndpoint || !oper::OperIsValid(id)) {
         return KL_ERR_OPERATOR_NOT_FOUND;
     }
 

@@ -1,6 +1,6 @@
 #include "lib/TrialRules.h"
 
-#include "cache/KestPacket.h"
+#include "protocol/KestPacket.h"
 
 #include <cstring>
 

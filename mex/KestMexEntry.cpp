@@ -6,10 +6,8 @@
 #include "mex/KestMexFcn/MxIo.h"
 #include "mex/KestMexFcn/StartUpOptions.h"
 
-#include "cache/KestCache.h"
-#include "client/KestClient.h"
-#include "lib/kestlib.h"
-#include "network/OperNetwork/OperNetwork.h"
+#include "include/kestlib.h"
+#include "lib/CommandAccess.h"
 
 #include <string>
 
@@ -18,8 +16,6 @@ using namespace KestMexFcn;
 namespace KestMex {
 
 namespace {
-
-constexpr std::size_t kCommandSize = 32;
 
 // Only double, text and struct inputs reach the commands.
 void CheckInputTypes(int nrhs, const mxArray* prhs[]) {
@@ -41,10 +37,6 @@ void CheckInputTypes(int nrhs, const mxArray* prhs[]) {
     }
 }
 
-bool CacheIsInit() {
-    return gKestCache != nullptr && gKestCache->IsInit();
-}
-
 // Opens the connection with the options of this call. Its command is not run.
 void Open(mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     auto options = std::make_unique<StartUpOptions>(StartUpOptions::Parse(nrhs, prhs));
@@ -62,22 +54,22 @@ void Open(mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         plhs[0] = MakeLogical(false);
         return;
     }
-    plhs[0] = MakeLogical(CacheIsInit());
+    plhs[0] = MakeLogical(kestlib::CacheIsInit());
 }
 
 // The cache's health as an error; returns when it is ready.
 void CheckStatus() {
-    switch (gKestCache != nullptr ? gKestCache->GetStatus() : 1) {
-    case 0:
+    switch (kestlib::CacheStatus()) {
+    case kCacheReady:
         return;
-    case 1:
+    case kCacheNoProcessor:
         throw MexError("could not find PAX");
-    case 2:
+    case kCacheModulesMissing:
         throw MexError("did not receive all PAX modules");
-    case 3:
+    case kCachePropertiesMissing:
         throw MexError("did not recieve all PAX properties");
-    case 4:
-        Network::OperNetwork::NetworkShutdown();
+    case kCacheConfigChanged:
+        kestlib::ShutdownLinks();
         throw MexError("PAX configuration changed.  Please restart kestmex.");
     default:
         throw MexError("unknown error occured");
@@ -111,7 +103,7 @@ void Entry(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         return;
     }
 
-    if (gKestClient == nullptr) {
+    if (!kestlib::ConnectionOpen()) {
         Open(plhs, nrhs, prhs);
         return;
     }
@@ -129,12 +121,12 @@ void Entry(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     if (!command.empty()) {
         throw MexError(Format("kestmex command string '%s' not recognized", command.c_str()));
     }
-    plhs[0] = MakeLogical(CacheIsInit());
+    plhs[0] = MakeLogical(kestlib::CacheIsInit());
 }
 
 void StopNetwork() {
     try {
-        Network::OperNetwork::NetworkShutdown();
+        kestlib::ShutdownLinks();
     } catch (...) {
         // The host is unloading the module: there is nobody left to tell.
     }

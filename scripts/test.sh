@@ -11,6 +11,9 @@ source "$root/scripts/kest-env.sh"
 echo "== format check"
 git ls-files '*.cpp' '*.h' '*.c' | xargs -r clang-format --dry-run --Werror
 
+echo "== layering check"
+"$root/scripts/check-layers.sh"
+
 run_preset() {
     local preset=$1
     echo "== $preset build"

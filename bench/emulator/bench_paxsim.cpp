@@ -8,7 +8,7 @@
 #include "emulator/server/Server.h"
 #include "emulator/signal/DataGenerator.h"
 
-#include "cache/KestPacketBuilder.h"
+#include "protocol/KestPacketBuilder.h"
 
 #include <benchmark/benchmark.h>
 

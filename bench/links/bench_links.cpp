@@ -11,7 +11,7 @@
 #include "client/KestClient.h"
 #include "client/KestSendAndRecv.h"
 #include "emulator/server/Server.h"
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include <benchmark/benchmark.h>
 

@@ -199,9 +199,9 @@ ModuleModel BuildHardwareModule(const ModelConfig& config, unsigned frontEnd) {
         b.AddNamed("Impedance Current List", kListRecordType, ListRecord({1, 10, 100}, 10));
         {
             Record control = EmptyRecord(kKestImplantStatusType, 16 + 8 * 32);
-            kest::store_le<std::uint16_t>(&control[8], 1); // waveform: sine
-            kest::store_le<std::uint16_t>(&control[10], 0);
-            kest::store_le<std::uint16_t>(&control[12], 0);
+            kest::StoreLe<std::uint16_t>(&control[8], 1); // waveform: sine
+            kest::StoreLe<std::uint16_t>(&control[10], 0);
+            kest::StoreLe<std::uint16_t>(&control[12], 0);
             b.AddNamed("Impedance Control", kKestImplantStatusType, std::move(control));
         }
         b.AddNamed("Impedance Measurements", kKestImplantStatusType,
@@ -301,9 +301,9 @@ ModuleModel BuildProcessingModule(const ModelConfig& config, unsigned frontEnd) 
         b.BeginBlock(kStreamChannelBlock + 1, "Threshold Values Descriptor Block");
         for (unsigned c = 0; c < n; ++c) {
             Record threshold = EmptyRecord(kThresholdRecordType, 28);
-            kest::store_le(&threshold[4], -200.0f);
-            kest::store_le(&threshold[20], -200.0f);
-            kest::store_le(&threshold[24], 6554.0f);
+            kest::StoreLe(&threshold[4], -200.0f);
+            kest::StoreLe(&threshold[20], -200.0f);
+            kest::StoreLe(&threshold[24], 6554.0f);
             b.Add(std::move(threshold));
         }
         b.EndBlock();

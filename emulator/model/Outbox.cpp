@@ -1,6 +1,6 @@
 #include "emulator/model/Outbox.h"
 
-#include "cache/KestPacketBuilder.h"
+#include "protocol/KestPacketBuilder.h"
 
 #include <algorithm>
 

@@ -189,7 +189,7 @@ bool ProcessorModel::Refuses(const ModuleModel& m, std::uint16_t index, const st
     if (type == kKestComboBoxType && stored.size() >= sizeof(KestComboBox) && length >= 6 &&
         !IsInputConnection(m, index)) {
         const KestComboBox& box = View<KestComboBox>(stored);
-        std::uint16_t selection = kest::load_le<std::uint16_t>(record + 4);
+        std::uint16_t selection = kest::LoadLe<std::uint16_t>(record + 4);
         return selection >= box.itemCount;
     }
     return false;
@@ -258,7 +258,7 @@ bool ProcessorModel::Act(ModuleModel& m, std::uint16_t index, std::uint32_t now,
     }
     if (m.id == kDigitalModule) {
         if (index == kDigitalOutputIndex && stored.size() >= 8) {
-            std::uint32_t word = kest::load_le<std::uint32_t>(&stored[4]);
+            std::uint32_t word = kest::LoadLe<std::uint32_t>(&stored[4]);
             digitalOutput_ = word;
         }
         return true;
@@ -300,8 +300,8 @@ bool ProcessorModel::Act(ModuleModel& m, std::uint16_t index, std::uint32_t now,
         if (stored.size() >= 14) {
             std::memcpy(&answer[8], &stored[8], 6);
         }
-        kest::store_le<std::uint16_t>(&answer[4], 32);
-        kest::store_le<std::uint16_t>(&answer[6], 32);
+        kest::StoreLe<std::uint16_t>(&answer[4], 32);
+        kest::StoreLe<std::uint16_t>(&answer[6], 32);
         bool status = NameIs(m, "Implant Status", index);
         const Record& command = m.Value("Transceiver Command");
         for (unsigned w = 0; w < 32; ++w) {
@@ -312,9 +312,9 @@ bool ProcessorModel::Act(ModuleModel& m, std::uint16_t index, std::uint32_t now,
             } else {
                 // The response repeats the last command word and its data.
                 std::size_t at = w == 0 ? 4 : 8 + 2 * (w - 1);
-                word = command.size() >= at + 2 ? kest::load_le<std::uint16_t>(&command[at]) : 0;
+                word = command.size() >= at + 2 ? kest::LoadLe<std::uint16_t>(&command[at]) : 0;
             }
-            kest::store_le(&answer[16 + 2 * w], word);
+            kest::StoreLe(&answer[16 + 2 * w], word);
         }
         stored = std::move(answer);
         Send(m.id, index, now, out);
@@ -322,21 +322,21 @@ bool ProcessorModel::Act(ModuleModel& m, std::uint16_t index, std::uint32_t now,
     } else if (m.Has("Stim Calibration")) {
         std::uint16_t calib = m.Index("Stim Calibration");
         if (index == calib && stored.size() >= 20) {
-            std::uint32_t command = kest::load_le<std::uint32_t>(&stored[16]);
+            std::uint32_t command = kest::LoadLe<std::uint32_t>(&stored[16]);
             if (command == 1) {
                 // A calibration run: a fresh table and a status word stamped with the time.
                 Echo(m.id, index, now, out);
                 for (std::uint16_t k = 1; k <= 5; ++k) {
                     Record& table = m.records[calib + k];
                     table = WordArrayRecord(kListRecordType, 130);
-                    kest::store_le<std::uint32_t>(&table[16], now | 0x10);
+                    kest::StoreLe<std::uint32_t>(&table[16], now | 0x10);
                     for (unsigned i = 0; i < 128; ++i) {
-                        kest::store_le<std::uint16_t>(&table[20 + 2 * i],
-                                                      std::uint16_t(1000 + 128 * (k - 1) + i));
+                        kest::StoreLe<std::uint16_t>(&table[20 + 2 * i],
+                                                     std::uint16_t(1000 + 128 * (k - 1) + i));
                     }
                     Send(m.id, std::uint16_t(calib + k), now, out);
                 }
-                kest::store_le<std::uint32_t>(&stored[16], now | 0x10);
+                kest::StoreLe<std::uint32_t>(&stored[16], now | 0x10);
                 Send(m.id, calib, now, out);
                 return false;
             }
@@ -355,15 +355,15 @@ bool ProcessorModel::Act(ModuleModel& m, std::uint16_t index, std::uint32_t now,
 
 void ProcessorModel::MeasureImpedance(ModuleModel& m, std::uint32_t now, Outbox& out) {
     const Record& control = m.Value("Impedance Control");
-    unsigned count = control.size() >= 8 ? kest::load_le<std::uint16_t>(&control[6]) / 4u : 0u;
+    unsigned count = control.size() >= 8 ? kest::LoadLe<std::uint16_t>(&control[6]) / 4u : 0u;
     count = std::min(count, 32u);
     Record result = EmptyRecord(kKestImplantStatusType, 20 + 8 * 32);
-    kest::store_le<std::uint16_t>(&result[6], static_cast<std::uint16_t>(2 * count));
+    kest::StoreLe<std::uint16_t>(&result[6], static_cast<std::uint16_t>(2 * count));
     unsigned frontEnd = unsigned(FrontEndOf(m.id));
     for (unsigned k = 0; k < count; ++k) {
         std::size_t at = 16 + 8 * std::size_t(k);
         unsigned channel =
-            control.size() >= at + 2 ? kest::load_le<std::uint16_t>(&control[at]) : 0u;
+            control.size() >= at + 2 ? kest::LoadLe<std::uint16_t>(&control[at]) : 0u;
         unsigned electrode = 32 * frontEnd + channel % 32;
         std::uint32_t value;
         if (config_.impedanceUnderflow.count(electrode)) {
@@ -374,7 +374,7 @@ void ProcessorModel::MeasureImpedance(ModuleModel& m, std::uint32_t now, Outbox&
             float ohms = ImpedanceOhms(electrode);
             std::memcpy(&value, &ohms, 4);
         }
-        kest::store_le(&result[20 + 8 * std::size_t(k)], value);
+        kest::StoreLe(&result[20 + 8 * std::size_t(k)], value);
     }
     m.Value("Impedance Measurements") = std::move(result);
     if (config_.impedanceSilent) {
@@ -399,12 +399,12 @@ void ProcessorModel::LoadStimSequence(ModuleModel& m, unsigned channel, std::uin
     if (record.size() < 20) {
         return;
     }
-    unsigned words16 = kest::load_le<std::uint16_t>(&record[6]);
+    unsigned words16 = kest::LoadLe<std::uint16_t>(&record[6]);
     unsigned words = std::min<std::size_t>(words16 / 2, (record.size() - 16) / 4);
     if (words == 0) {
         return;
     }
-    std::uint32_t header = kest::load_le<std::uint32_t>(&record[16]);
+    std::uint32_t header = kest::LoadLe<std::uint32_t>(&record[16]);
     unsigned action = header >> 28;
     auto same = [&](const StimPlay& p) { return p.module == m.id && p.channel == channel; };
     if (words == 1) {
@@ -431,7 +431,7 @@ void ProcessorModel::LoadStimSequence(ModuleModel& m, unsigned channel, std::uin
     play.module = m.id;
     play.channel = channel;
     for (unsigned w = 1; w < words; ++w) {
-        play.words.push_back(kest::load_le<std::uint32_t>(&record[16 + 4 * w]));
+        play.words.push_back(kest::LoadLe<std::uint32_t>(&record[16 + 4 * w]));
     }
     std::uint32_t length = 0;
     for (std::uint32_t word : play.words) {
@@ -556,9 +556,9 @@ void ProcessorModel::AppendErrorMessage(std::uint32_t level, std::uint32_t code,
     std::size_t length = std::min(text.size(), kKestErrorTextMax);
     Record record = EmptyRecord(0, kKestErrorMessageHeadSize + length);
     record[1] = 0;
-    kest::store_le(&record[4], level);
-    kest::store_le(&record[8], code);
-    kest::store_le(&record[18], static_cast<std::uint16_t>(length));
+    kest::StoreLe(&record[4], level);
+    kest::StoreLe(&record[8], code);
+    kest::StoreLe(&record[18], static_cast<std::uint16_t>(length));
     std::memcpy(&record[20], text.data(), length);
     out.AppendConfig(kProcessorModule, kKestErrorPropIndex, record, now);
 }

@@ -51,13 +51,13 @@ Record BoolRecord(bool value) {
 
 Record IntRecord(std::int32_t value) {
     Record record = EmptyRecord(kKestIntegerType, sizeof(KestInteger));
-    kest::store_le(&record[4], value);
+    kest::StoreLe(&record[4], value);
     return record;
 }
 
 Record FloatRecord(float value) {
     Record record = EmptyRecord(kKestFloatType, sizeof(KestFloat));
-    kest::store_le(&record[4], value);
+    kest::StoreLe(&record[4], value);
     return record;
 }
 
@@ -66,9 +66,9 @@ namespace {
 // A 20-byte value record with its limits: value at 4, minimum at 8, maximum at 12.
 template <typename T> Record RangedRecord(std::uint8_t type, T value, T minimum, T maximum) {
     Record record = EmptyRecord(type, 20);
-    kest::store_le(&record[4], value);
-    kest::store_le(&record[8], minimum);
-    kest::store_le(&record[12], maximum);
+    kest::StoreLe(&record[4], value);
+    kest::StoreLe(&record[8], minimum);
+    kest::StoreLe(&record[12], maximum);
     return record;
 }
 
@@ -101,17 +101,17 @@ Record ComboItemRecord(const std::string& text, std::uint16_t propIndex) {
 
 Record ListRecord(const std::vector<std::uint16_t>& values, std::uint16_t current) {
     Record record = EmptyRecord(kListRecordType, 16 + 2 * values.size());
-    kest::store_le(&record[6], static_cast<std::uint16_t>(values.size()));
-    kest::store_le(&record[8], current);
+    kest::StoreLe(&record[6], static_cast<std::uint16_t>(values.size()));
+    kest::StoreLe(&record[8], current);
     for (std::size_t i = 0; i < values.size(); ++i) {
-        kest::store_le(&record[16 + 2 * i], values[i]);
+        kest::StoreLe(&record[16 + 2 * i], values[i]);
     }
     return record;
 }
 
 Record WordArrayRecord(std::uint8_t type, std::uint16_t count) {
     Record record = EmptyRecord(type, kKestWordArrayHeadSize + 2 * std::size_t(count));
-    kest::store_le(&record[6], count);
+    kest::StoreLe(&record[6], count);
     return record;
 }
 
@@ -136,16 +136,16 @@ Record SosFilterRecord(const std::string& label, float center, float low, float 
 
 Record AudioToneRecord(std::uint16_t frequency, std::uint16_t durationMs) {
     Record record = EmptyRecord(kKestAudioToneType, sizeof(KestAudioTone));
-    kest::store_le(&record[4], frequency);
-    kest::store_le(&record[6], durationMs);
+    kest::StoreLe(&record[4], frequency);
+    kest::StoreLe(&record[6], durationMs);
     return record;
 }
 
 Record SensorRecord(float current, float voltage, float power) {
     Record record = EmptyRecord(kKestSensorType, 32);
-    kest::store_le(&record[20], current);
-    kest::store_le(&record[24], voltage);
-    kest::store_le(&record[28], power);
+    kest::StoreLe(&record[20], current);
+    kest::StoreLe(&record[24], voltage);
+    kest::StoreLe(&record[28], power);
     return record;
 }
 

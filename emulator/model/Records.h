@@ -1,7 +1,7 @@
 // Property records of the emulated processor, built as byte vectors in the wire layout.
 #pragma once
 
-#include "cache/KestPacket.h"
+#include "protocol/KestPacket.h"
 
 #include <cstdint>
 #include <string>

@@ -3,7 +3,7 @@
 // paused, unpause requested -> recording, stop requested -> stopped); settled states stay.
 #pragma once
 
-#include "cache/KestPacket.h"
+#include "protocol/KestPacket.h"
 
 #include <cstdint>
 

@@ -20,7 +20,7 @@
 // value Mix(seed, 0xD161, k) & 0xFFFF, reason 1, single-line input i = (k >> i) & 1.
 #pragma once
 
-#include "cache/KestPacket.h"
+#include "protocol/KestPacket.h"
 
 #include <cstdint>
 #include <string>

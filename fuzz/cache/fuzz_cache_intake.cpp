@@ -1,5 +1,6 @@
 // Arbitrary bytes, cut into packets by their size byte, fed into a cache that already
 // holds a complete processor model; then the reads that the library makes.
+#include "cache/ErrorMessage.h"
 #include "cache/KestCache.h"
 #include "tests/cache/TestModel.h"
 
@@ -78,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     KestDigitalEventPacket events[8];
     cache.GetDigitalInput(events, nullptr, 8);
     while (KestErrorMessage_t* message = cache.GetErrorBuffer().Pop()) {
-        kl_error_free_message(message);
+        FreeErrorMessage(message);
     }
     char names[16][128];
     cache.GetStreamStrings(names, 16, 37);

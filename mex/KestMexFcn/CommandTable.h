@@ -7,6 +7,9 @@
 
 namespace KestMexFcn {
 
+// The longest command text read from the first input.
+constexpr std::size_t kCommandSize = 32;
+
 struct Command {
     const char* name;
     Handler handler;

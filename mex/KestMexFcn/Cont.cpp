@@ -6,7 +6,7 @@
 #include "mex/KestMexFcn/MexError.h"
 #include "mex/KestMexFcn/MxIo.h"
 
-#include "cache/KestCache.h"
+#include "lib/CommandAccess.h"
 
 #include <algorithm>
 #include <cmath>
@@ -35,7 +35,7 @@ std::optional<Source> FindStream(std::uint32_t electrode, const std::string& nam
     int module = -1;
     int stream = -1;
     const KestOutputStreamDesc* desc =
-        gKestCache->GetOutputStreamDesc(int(electrode), name, &module, &stream);
+        kestlib::OutputStreamDesc(int(electrode), name, &module, &stream);
     if (desc == nullptr || (desc->head.flags & kStreamNotAvailable) != 0) {
         return std::nullopt;
     }
@@ -74,7 +74,7 @@ void Cont(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[], bool scale
     }
     std::vector<std::uint32_t> electrodes = ReadElectrodes(prhs[1]);
     for (std::uint32_t& electrode : electrodes) {
-        if (!gKestCache->HaveElectrode(electrode - 1)) {
+        if (!kestlib::HaveElectrode(electrode - 1)) {
             throw MexError(Format("electrode %u not found", electrode));
         }
         electrode -= 1;
@@ -122,7 +122,7 @@ void Cont(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[], bool scale
         std::vector<float> block(count);
         for (std::size_t k = 0; k < rows; ++k) {
             const int read =
-                gKestCache->GetContDataStatus(&start, block.data(), count, &electrodes[k], 1, time);
+                kestlib::ContDataStatus(&start, block.data(), count, &electrodes[k], 1, time);
             delivered[k] = read > 0 ? std::uint32_t(read) : 0;
             for (std::uint32_t j = 0; j < delivered[k]; ++j) {
                 out[std::size_t(j) * rows + k] = double(block[j]);
@@ -142,8 +142,8 @@ void Cont(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[], bool scale
             }
             ++runs.back().size;
         }
-        gKestCache->GetContDataBlock(&start, out, rows, count, runs.data(), runs.size(),
-                                     electrodes.data(), delivered.data(), time, scale);
+        kestlib::ContDataBlock(&start, out, rows, count, runs.data(), runs.size(),
+                               electrodes.data(), delivered.data(), time, scale);
     }
 
     if (std::find(delivered.begin(), delivered.end(), 0u) != delivered.end()) {

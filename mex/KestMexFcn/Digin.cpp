@@ -6,7 +6,7 @@
 #include "mex/KestMexFcn/MxIo.h"
 #include "mex/KestMexFcn/SendProperty.h"
 
-#include "cache/KestCache.h"
+#include "lib/CommandAccess.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -29,7 +29,7 @@ mxArray* MakeUint16(std::uint16_t value) {
 
 void Events(int nlhs, mxArray* plhs[]) {
     std::vector<KestDigitalEventPacket> events(kMaxEvents);
-    const int result = gKestCache->GetDigitalInput(events.data(), nullptr, kMaxEvents);
+    const int result = kestlib::DigitalInput(events.data(), nullptr, kMaxEvents);
     const std::size_t count = std::size_t(std::clamp<int>(result, 0, int(kMaxEvents)));
     plhs[0] = MakeDouble(double(count));
     if (nlhs > 1) {
@@ -74,7 +74,7 @@ void Digin(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     }
     int module = -1;
     int index = -1;
-    const KestBool* capture = gKestCache->GetDigitalCaptureBitChange(&module, &index);
+    const KestBool* capture = kestlib::DigitalCaptureBitChange(&module, &index);
     if (capture == nullptr) {
         throw MexError("Digital IO not available");
     }

@@ -2,7 +2,7 @@
 #include "mex/KestMexFcn/MexError.h"
 #include "mex/KestMexFcn/MxIo.h"
 
-#include "cache/KestCache.h"
+#include "lib/CommandAccess.h"
 
 #include <optional>
 #include <string>
@@ -26,7 +26,7 @@ void Elec(int, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         headstage->clear();
     }
     unsigned list[kMaxElectrodes] = {};
-    const unsigned count = gKestCache->GetElecList(list, kMaxElectrodes, headstage->c_str());
+    const unsigned count = kestlib::ElectrodeList(list, kMaxElectrodes, headstage->c_str());
     mxArray* out = Host([&] { return mxCreateDoubleMatrix(1, count, mxREAL); });
     double* values = Host([&] { return mxGetPr(out); });
     for (unsigned i = 0; i < count; ++i) {

@@ -4,7 +4,7 @@
 
 #include "mex.h"
 
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 #include "mex/KestMexFcn/SendProperty.h"
 
 namespace KestMexFcn {
@@ -55,7 +55,7 @@ void CheckErrors();
 
 // Reads the options of a processor-status probe from `args` into `options`. False when the
 // usage was printed instead (an unknown word or "help"): the caller then ends quietly.
-bool parse_status_startup_options(KestConnectionOptions* options, int count, const mxArray** args);
+bool ParseStatusStartupOptions(KestConnectionOptions* options, int count, const mxArray** args);
 
 // The version of this command layer.
 constexpr const char* kKestMexVersion = "1.7.8";

@@ -54,7 +54,7 @@ int ReadTimeout(const mxArray* array) {
 
 } // namespace
 
-bool parse_status_startup_options(KestConnectionOptions* options, int count, const mxArray** args) {
+bool ParseStatusStartupOptions(KestConnectionOptions* options, int count, const mxArray** args) {
     for (int i = 0; i < count; ++i) {
         if (!IsText(args[i])) {
             throw MexError("startup options must all be of type char");
@@ -100,7 +100,7 @@ bool parse_status_startup_options(KestConnectionOptions* options, int count, con
 
 void ProcessorStatus(int, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     KestConnectionOptions options = *KL_DEFAULT_STATUS_CONNECTION_OPTIONS;
-    if (!parse_status_startup_options(&options, nrhs - 1, prhs + 1)) {
+    if (!ParseStatusStartupOptions(&options, nrhs - 1, prhs + 1)) {
         return;
     }
     int found = 0;

@@ -2,7 +2,7 @@
 
 #include "mex/KestMexFcn/MexError.h"
 
-#include "client/KestSendAndRecv.h"
+#include "lib/CommandAccess.h"
 
 namespace KestMexFcn {
 
@@ -11,14 +11,13 @@ constexpr unsigned kConfirmMs = 1000;
 } // namespace
 
 void SendBool(unsigned module, unsigned property, bool value) {
-    if (!KestSendAndRecv(nullptr, nullptr, kConfirmMs).SendBool(module, property, value)) {
+    if (!kestlib::ConfirmBool(module, property, value, kConfirmMs)) {
         throw MexError("failed to set property");
     }
 }
 
 void SendComboBox(KestComboBox* box, unsigned module, unsigned property) {
-    if (box == nullptr ||
-        !KestSendAndRecv(nullptr, nullptr, kConfirmMs).SendComboBox(*box, module, property)) {
+    if (box == nullptr || !kestlib::ConfirmComboBox(*box, module, property, kConfirmMs)) {
         throw MexError("failed to set selection");
     }
 }

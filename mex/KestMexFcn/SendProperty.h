@@ -3,7 +3,7 @@
 // "failed to set selection" (thrown as MexError).
 #pragma once
 
-#include "cache/KestPacket.h"
+#include "protocol/KestPacket.h"
 
 namespace KestMexFcn {
 

@@ -5,7 +5,7 @@
 #include "mex/KestMexFcn/MxIo.h"
 
 #include "lib/SignalSupport.h"
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include <algorithm>
 

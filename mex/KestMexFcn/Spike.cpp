@@ -1,12 +1,13 @@
 // "spike" and "stimdata": the spike or stimulation segments of each electrode collected
 // since its previous read, or only their counts. Both forms empty the rings they read.
+#include "mex/KestMexFcn/CommandTable.h"
 #include "mex/KestMexFcn/Electrodes.h"
 #include "mex/KestMexFcn/KestMexFcn.h"
 #include "mex/KestMexFcn/MexError.h"
 #include "mex/KestMexFcn/MxIo.h"
 #include "mex/KestMexFcn/StartUpOptions.h"
 
-#include "cache/KestCache.h"
+#include "lib/CommandAccess.h"
 
 #include <cstring>
 #include <optional>
@@ -17,8 +18,6 @@
 namespace KestMexFcn {
 
 namespace {
-
-constexpr std::size_t kCommandSize = 32;
 
 mxArray* MakeColumn(const std::vector<double>& values) {
     mxArray* column = Host([&] { return mxCreateDoubleMatrix(values.size(), 1, mxREAL); });
@@ -33,8 +32,7 @@ mxArray* MakeColumn(const std::vector<double>& values) {
 void SpikeCount(mxArray* plhs[], const std::vector<unsigned>& electrodes, bool stim) {
     std::vector<KestSegmentCount> counts;
     try {
-        counts = stim ? gKestCache->GetStimCountsByElec(electrodes)
-                      : gKestCache->GetSpikeCountsByElec(electrodes);
+        counts = kestlib::SegmentCountsByElec(electrodes, stim);
     } catch (const std::runtime_error&) {
         throw MexError("Invalid electrode specified.");
     }
@@ -73,8 +71,7 @@ void Spike(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     }
 
     // An electrode without a hardware module ends the call with the cache's own text.
-    const std::vector<KestSegmentBlock> blocks =
-        stim ? gKestCache->GetStimDataByElec(electrodes) : gKestCache->GetSpikesByElec(electrodes);
+    const std::vector<KestSegmentBlock> blocks = kestlib::SegmentsByElec(electrodes, stim);
     const std::size_t rows = electrodes.size();
     std::vector<double> counts(rows);
     mxArray* times = Host([&] { return mxCreateCellMatrix(rows, 1); });
@@ -87,8 +84,7 @@ void Spike(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
             Warn(Format("Lost spike %lu packet on electrode %u", (unsigned long)block.missing,
                         electrodes[k] + 1));
         }
-        const float conversion = stim ? gKestCache->GetStimConv(int(electrodes[k]))
-                                      : gKestCache->GetSpikeConv(int(electrodes[k]));
+        const float conversion = kestlib::SegmentConv(int(electrodes[k]), stim);
         const std::size_t segments = block.records.size();
         mxArray* time = Host([&] { return mxCreateDoubleMatrix(1, segments, mxREAL); });
         mxArray* unit = Host([&] { return mxCreateDoubleMatrix(1, segments, mxREAL); });

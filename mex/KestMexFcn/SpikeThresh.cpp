@@ -4,8 +4,6 @@
 #include "mex/KestMexFcn/MexError.h"
 #include "mex/KestMexFcn/MxIo.h"
 
-#include "cache/KestCache.h"
-
 #include <algorithm>
 #include <cstdint>
 #include <vector>

@@ -3,8 +3,8 @@
 // streams with per-channel records) and emits the packets that describe it, then data.
 #pragma once
 
-#include "cache/KestPacket.h"
-#include "cache/KestPacketBuilder.h"
+#include "protocol/KestPacket.h"
+#include "protocol/KestPacketBuilder.h"
 
 #include <cstdint>
 #include <cstring>

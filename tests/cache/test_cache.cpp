@@ -1,9 +1,10 @@
 // KestCache fed with realistic packet sequences from the test model.
 #include "TestModel.h"
 
+#include "cache/ErrorBuffer.h"
+#include "cache/ErrorMessage.h"
 #include "cache/KestCache.h"
-#include "lib/ErrorBuffer.h"
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -46,9 +47,10 @@ class CacheTest : public ::testing::Test {
 };
 
 TEST_F(CacheTest, StatusFollowsTheStartUp) {
-    EXPECT_EQ(cache.GetStatus(), 1) << "nothing yet";
+    EXPECT_EQ(cache.GetStatus(), kCacheNoProcessor) << "nothing yet";
     Feed(cache, ConfigPacket(0, 0, model.Find(0).Records()[0], 0));
-    EXPECT_EQ(cache.GetStatus(), 1) << "a module-0 packet stamped 0 gives no processor time";
+    EXPECT_EQ(cache.GetStatus(), kCacheNoProcessor)
+        << "a module-0 packet stamped 0 gives no processor time";
 
     auto packets = model.DescribePackets();
     // Module descriptors only: the processor descriptor has not said how many to expect.
@@ -56,7 +58,7 @@ TEST_F(CacheTest, StatusFollowsTheStartUp) {
     for (std::size_t i = 0; i < moduleCount; ++i) {
         Feed(cache, packets[i]);
     }
-    EXPECT_EQ(cache.GetStatus(), 2);
+    EXPECT_EQ(cache.GetStatus(), kCacheModulesMissing);
     EXPECT_FALSE(cache.HaveModules());
     EXPECT_THAT(cache.GetBadModules(), ::testing::Contains(34u));
 
@@ -64,13 +66,13 @@ TEST_F(CacheTest, StatusFollowsTheStartUp) {
         Feed(cache, packets[i]);
     }
     EXPECT_TRUE(cache.HaveModules());
-    EXPECT_EQ(cache.GetStatus(), 3) << "one property still missing";
+    EXPECT_EQ(cache.GetStatus(), kCachePropertiesMissing) << "one property still missing";
     EXPECT_EQ(cache.GetMissingPropIds(34).size(), 1u);
     EXPECT_FALSE(cache.IsInit());
 
     Feed(cache, packets.back());
     EXPECT_TRUE(cache.IsInit());
-    EXPECT_EQ(cache.GetStatus(), 0);
+    EXPECT_EQ(cache.GetStatus(), kCacheReady);
     EXPECT_TRUE(cache.GetBadModules().empty());
 }
 
@@ -135,17 +137,17 @@ TEST_F(CacheTest, DataBeforeInitialisationChangesNothing) {
     FeedAll(cache, packets);
     Feed(cache, ContPacket(1, 1, 5000, Row(1)));
     Feed(cache, ContPacket(9, 1, 5000, Row(1)));
-    EXPECT_EQ(cache.GetStatus(), 3) << "the intact flag is untouched";
+    EXPECT_EQ(cache.GetStatus(), kCachePropertiesMissing) << "the intact flag is untouched";
 }
 
 TEST_F(CacheTest, UnknownStreamsAndModulesMarkTheConfigurationChanged) {
     Describe();
     Feed(cache, ContPacket(1, 1, 5000, Row(1), 0x04));
-    EXPECT_EQ(cache.GetStatus(), 0) << "a flagged packet is only dropped";
+    EXPECT_EQ(cache.GetStatus(), kCacheReady) << "a flagged packet is only dropped";
     Feed(cache, ContPacket(1, 60, 5000, Row(1)));
-    EXPECT_EQ(cache.GetStatus(), 4);
+    EXPECT_EQ(cache.GetStatus(), kCacheConfigChanged);
     Feed(cache, ContPacket(1, 1, 5001, Row(1)));
-    EXPECT_EQ(cache.GetStatus(), 4) << "for good";
+    EXPECT_EQ(cache.GetStatus(), kCacheConfigChanged) << "for good";
 }
 
 TEST_F(CacheTest, NewModuleClearsInitialisedUntilTheCountMatches) {
@@ -155,7 +157,7 @@ TEST_F(CacheTest, NewModuleClearsInitialisedUntilTheCountMatches) {
     Feed(cache, ConfigPacket(40, 0, extra.Records()[0]));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: new module? 40\n");
     EXPECT_FALSE(cache.IsInit());
-    EXPECT_EQ(cache.GetStatus(), 2);
+    EXPECT_EQ(cache.GetStatus(), kCacheModulesMissing);
 }
 
 TEST_F(CacheTest, TimeComesFromTheNewestSixteenBitSample) {
@@ -196,7 +198,7 @@ TEST(CacheStreams, PeriodZeroStreamIsDroppedQuietly) {
     FeedAll(cache, packets);
     ASSERT_TRUE(cache.IsInit());
     Feed(cache, ContPacket(kKestDigitalModule, 1, 5000, Row(1, 1)));
-    EXPECT_EQ(cache.GetStatus(), 0);
+    EXPECT_EQ(cache.GetStatus(), kCacheReady);
     EXPECT_EQ(cache.GetMalformedCount(), 0u);
 }
 
@@ -450,7 +452,7 @@ TEST_F(CacheTest, ErrorPacketsQueueAndReachCallbacks) {
     KestErrorMessage_t* newest = cache.GetErrorBuffer().Pop();
     ASSERT_NE(newest, nullptr);
     EXPECT_STREQ(newest->text, "low battery");
-    kl_error_free_message(newest);
+    FreeErrorMessage(newest);
 }
 
 TEST_F(CacheTest, OperatorAndProcessorDescriptors) {
@@ -588,7 +590,7 @@ TEST_F(CacheTest, ShortPacketsAreDroppedAndCounted) {
     Feed(cache, segment);
 
     EXPECT_EQ(cache.GetMalformedCount() - before, 5u);
-    EXPECT_EQ(cache.GetStatus(), 0) << "nothing else changed";
+    EXPECT_EQ(cache.GetStatus(), kCacheReady) << "nothing else changed";
     EXPECT_EQ(cache.GetTrialDescriptor(0x9600007F), nullptr);
 }
 

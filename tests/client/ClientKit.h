@@ -4,11 +4,11 @@
 #pragma once
 
 #include "cache/KestCache.h"
-#include "cache/KestPacket.h"
 #include "client/KestConfigSink.h"
 #include "client/KestOperatorRoutes.h"
-#include "network/CircularKestBuffer.h"
+#include "protocol/KestPacket.h"
 #include "tests/cache/TestModel.h"
+#include "transport/CircularKestBuffer.h"
 
 #include <atomic>
 #include <cstdint>
@@ -112,7 +112,7 @@ inline std::unique_ptr<KestCache> ReadyCache() {
 }
 
 template <typename T> T Field(const Bytes& packet, std::size_t offset) {
-    return kest::load_le<T>(packet.data() + offset);
+    return kest::LoadLe<T>(packet.data() + offset);
 }
 
 } // namespace clientkit

@@ -198,7 +198,7 @@ TEST_F(ClientPackets, DigitalOutputWord) {
     expected[10] = 53;
     expected[12] = 1;
     expected[13] = 4;
-    kest::store_le<std::uint32_t>(expected.data() + 16, 0x9F01ABCD);
+    kest::StoreLe<std::uint32_t>(expected.data() + 16, 0x9F01ABCD);
     EXPECT_EQ(One(), expected);
 
     const int all[] = {1, 2};
@@ -239,7 +239,6 @@ TEST(ClientDefaults, DefaultClientWritesIntoTheSharedConfigRing) {
     EXPECT_TRUE(client.RequestProperty(255, 0, 0));
     EXPECT_EQ(ring.PublishedHead(), before + 12);
     EXPECT_STREQ(ring.Name(), "configBuffer");
-    EXPECT_EQ(client.GetStatus(), 0);
 }
 
 } // namespace

@@ -175,10 +175,10 @@ TEST_F(ClientStim, ClearTwoElectrodesAtEndOfAllCycles) {
         expected[0] = 8;
         expected[8] = 1;
         expected[9] = std::uint8_t(table[electrode].first);
-        kest::store_le(expected.data() + 10, std::uint16_t(table[electrode].second));
+        kest::StoreLe(expected.data() + 10, std::uint16_t(table[electrode].second));
         expected[16] = 2;
         expected[18] = 2;
-        kest::store_le<std::uint32_t>(expected.data() + 28, 0x20000000);
+        kest::StoreLe<std::uint32_t>(expected.data() + 28, 0x20000000);
         EXPECT_EQ(packets[i], expected);
     }
 
@@ -236,10 +236,10 @@ TEST_F(ClientStim, CalibrationCommand) {
     ASSERT_EQ(packets.size(), 1u);
     Bytes expected(32, 0);
     expected[0] = 8;
-    kest::store_le<std::uint32_t>(expected.data() + 4, 1);
+    kest::StoreLe<std::uint32_t>(expected.data() + 4, 1);
     expected[8] = 1;
     expected[9] = 1;
-    kest::store_le<std::uint16_t>(expected.data() + 10, 400);
+    kest::StoreLe<std::uint16_t>(expected.data() + 10, 400);
     expected[18] = 2;
     expected[28] = 1;
     EXPECT_EQ(packets[0], expected);

@@ -4,7 +4,7 @@
 #include "ClientKit.h"
 
 #include "client/KestClient.h"
-#include "stim/events/StimEnableEvent.h"
+#include "client/events/StimEnableEvent.h"
 
 #include <gtest/gtest.h>
 

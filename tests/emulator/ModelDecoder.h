@@ -3,7 +3,7 @@
 // properties, names from property descriptors, streams from the output-stream block.
 #pragma once
 
-#include "cache/KestPacket.h"
+#include "protocol/KestPacket.h"
 
 #include <cstdint>
 #include <map>

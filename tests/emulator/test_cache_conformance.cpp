@@ -2,10 +2,10 @@
 // cache is complete and every lookup the library makes finds what it needs; data packets
 // land in the cache's rings with the documented values.
 #include "cache/KestCache.h"
-#include "cache/KestPacketBuilder.h"
 #include "emulator/model/ModelFactory.h"
 #include "emulator/model/ProcessorModel.h"
 #include "emulator/signal/DataGenerator.h"
+#include "protocol/KestPacketBuilder.h"
 
 #include <gtest/gtest.h>
 
@@ -228,9 +228,9 @@ TEST_F(CacheConformance, StimulationSequenceComesBackAsStimSegments) {
     packet[0] = std::uint8_t(packet.size() / 4);
     packet[8] = 1;
     packet[9] = std::uint8_t(address.first);
-    kest::store_le(&packet[10], std::uint16_t(address.second));
-    kest::store_le<std::uint16_t>(&packet[16], 4);
-    kest::store_le<std::uint16_t>(&packet[18], 4);
+    kest::StoreLe(&packet[10], std::uint16_t(address.second));
+    kest::StoreLe<std::uint16_t>(&packet[16], 4);
+    kest::StoreLe<std::uint16_t>(&packet[18], 4);
     std::memcpy(&packet[28], words, sizeof words);
     out.Clear();
     model.HandlePacket(packet.data(), packet.size(), 40000, out);

@@ -1,10 +1,10 @@
 // Control channel commands, the program's command line and the datagram cutting.
-#include "cache/KestPacketBuilder.h"
 #include "emulator/model/ModelFactory.h"
 #include "emulator/model/OperatorModel.h"
 #include "emulator/server/CommandLine.h"
 #include "emulator/server/ControlChannel.h"
 #include "emulator/server/Server.h"
+#include "protocol/KestPacketBuilder.h"
 
 #include <gtest/gtest.h>
 
@@ -169,13 +169,13 @@ TEST(OperatorModelTest, TrialSettlesAfterItsDelayAndSelectionsFollowFrontEnds) {
     EXPECT_EQ(out.Bytes()[0], 222);
     EXPECT_EQ(out.Bytes()[1], kKestOperatorProcId) << "an operator's packets carry 150";
     EXPECT_EQ(out.Bytes()[8], kKestOperatorProcId);
-    EXPECT_EQ(kest::load_le<std::uint16_t>(&out.Bytes()[10]), kKestOperatorTrialPropIndex);
+    EXPECT_EQ(kest::LoadLe<std::uint16_t>(&out.Bytes()[10]), kKestOperatorTrialPropIndex);
 
     KestBuildRequest(ask, sizeof ask, kKestAllProcessors, 0, 0);
     out.Clear();
     oper.HandlePacket(ask, sizeof ask, 10, out);
     ASSERT_EQ(out.Bytes().size(), 888u) << "everything: the trial descriptor";
-    EXPECT_EQ(kest::load_le<std::uint16_t>(&out.Bytes()[10]), kKestOperatorTrialPropIndex);
+    EXPECT_EQ(kest::LoadLe<std::uint16_t>(&out.Bytes()[10]), kKestOperatorTrialPropIndex);
 
     KestRecordingTrialDescriptor trial = oper.Trial();
     trial.SetStatus(kKestTrialStartRequested);

@@ -2,9 +2,9 @@
 // and its answers to property sets.
 #include "ModelDecoder.h"
 
-#include "cache/KestPacketBuilder.h"
 #include "emulator/model/ModelFactory.h"
 #include "emulator/model/ProcessorModel.h"
+#include "protocol/KestPacketBuilder.h"
 
 #include <gtest/gtest.h>
 
@@ -414,7 +414,7 @@ TEST_F(ModelTest, SetIsStoredAndEchoedByteForByte) {
     std::vector<std::uint8_t> echo = Set(model, 0, index, BoolSet(true), 123456);
     std::uint8_t expected[20] = {5, 1, 0, 0, 0x40, 0xE2, 0x01, 0x00, 1, 0,
                                  0, 0, 1, 3, 0,    0,    1,    0,    0, 0};
-    kest::store_le(&expected[10], index);
+    kest::StoreLe(&expected[10], index);
     ASSERT_EQ(echo.size(), 20u);
     EXPECT_EQ(0, std::memcmp(echo.data(), expected, 20));
     ModelDecoder again;
@@ -445,8 +445,8 @@ TEST_F(ModelTest, DescriptorsAndBadSelectionsAreRefusedWithTheStoredRecord) {
     box[8] = 0x77; // a client cannot move the items
     echo = Set(model, 1, res, box);
     EXPECT_EQ(echo[16], 4);
-    EXPECT_EQ(kest::load_le<std::uint16_t>(&echo[20]),
-              kest::load_le<std::uint16_t>(&hw.Record(res)->at(8)));
+    EXPECT_EQ(kest::LoadLe<std::uint16_t>(&echo[20]),
+              kest::LoadLe<std::uint16_t>(&hw.Record(res)->at(8)));
     EXPECT_EQ(model.Counters().refused, 3u);
 
     // Writable records next to them still take sets: a stream's enable switch.
@@ -487,7 +487,7 @@ TEST_F(ModelTest, EchoKnobsDropAlterAndDelay) {
     model.Poll(5300, out);
     ASSERT_EQ(out.Packets(), 1u);
     EXPECT_EQ(out.Bytes()[16], 1);
-    EXPECT_EQ(kest::load_le<std::uint32_t>(&out.Bytes()[4]), 5300u);
+    EXPECT_EQ(kest::LoadLe<std::uint32_t>(&out.Bytes()[4]), 5300u);
 }
 
 TEST_F(ModelTest, StimSequencePlaysAsSegmentsWhenEnabled) {
@@ -498,8 +498,8 @@ TEST_F(ModelTest, StimSequencePlaysAsSegmentsWhenEnabled) {
     std::vector<std::uint32_t> words = {0x0012C003, (2u << 16) | 0x2000 | 10,
                                         (3u << 16) | 0x2000 | 0x80 | 10};
     std::vector<std::uint8_t> record(16 + 4 * words.size(), 0);
-    kest::store_le<std::uint16_t>(&record[4], std::uint16_t(2 * words.size()));
-    kest::store_le<std::uint16_t>(&record[6], std::uint16_t(2 * words.size()));
+    kest::StoreLe<std::uint16_t>(&record[4], std::uint16_t(2 * words.size()));
+    kest::StoreLe<std::uint16_t>(&record[6], std::uint16_t(2 * words.size()));
     std::memcpy(&record[16], words.data(), 4 * words.size());
 
     // Globally disabled: ignored.
@@ -547,33 +547,33 @@ TEST_F(ModelTest, ImpedanceCycleAnswersWithMeasurementsAndMarkers) {
     std::vector<std::uint8_t> record(16 + 8 * 3, 0);
     record[0] = 1;
     record[1] = kKestImplantStatusType;
-    kest::store_le<std::uint16_t>(&record[4], 12);
-    kest::store_le<std::uint16_t>(&record[6], 12);
+    kest::StoreLe<std::uint16_t>(&record[4], 12);
+    kest::StoreLe<std::uint16_t>(&record[6], 12);
     for (unsigned k = 0; k < 3; ++k) {
-        kest::store_le<std::uint16_t>(&record[16 + 8 * k], std::uint16_t(k));
-        kest::store_le<std::uint16_t>(&record[22 + 8 * k], 1);
+        kest::StoreLe<std::uint16_t>(&record[16 + 8 * k], std::uint16_t(k));
+        kest::StoreLe<std::uint16_t>(&record[22 + 8 * k], 1);
     }
     ModelDecoder echo;
     echo.Feed(Set(model2, 3, control, record));
-    EXPECT_EQ(kest::load_le<std::uint16_t>(&echo.modules[3].Record(control)->at(6)), 12);
+    EXPECT_EQ(kest::LoadLe<std::uint16_t>(&echo.modules[3].Record(control)->at(6)), 12);
 
     ModelDecoder result;
     result.Feed(Set(model2, 3, std::uint16_t(hw.NameIndex("Impedance Cycle")), BoolSet(true)));
     const auto* measurements = result.modules[3].Record(hw.NameIndex("Impedance Measurements"));
     ASSERT_NE(measurements, nullptr);
-    EXPECT_EQ(kest::load_le<std::uint16_t>(&measurements->at(6)), 6);
+    EXPECT_EQ(kest::LoadLe<std::uint16_t>(&measurements->at(6)), 6);
     float ohms;
     std::memcpy(&ohms, &measurements->at(20), 4);
     EXPECT_FLOAT_EQ(ohms, ProcessorModel::ImpedanceOhms(32));
-    EXPECT_EQ(kest::load_le<std::uint32_t>(&measurements->at(28)), 0x7F7F0002u);
-    EXPECT_EQ(kest::load_le<std::uint32_t>(&measurements->at(36)), 0x7F7F0001u);
+    EXPECT_EQ(kest::LoadLe<std::uint32_t>(&measurements->at(28)), 0x7F7F0002u);
+    EXPECT_EQ(kest::LoadLe<std::uint32_t>(&measurements->at(36)), 0x7F7F0001u);
 }
 
 TEST_F(ModelTest, DigitalOutputCommandIsApplied) {
     std::vector<std::uint8_t> record(20, 0);
     record[0] = 1;
     record[1] = kKestIntegerType;
-    kest::store_le<std::uint32_t>(&record[4], 0x9F01ABCD);
+    kest::StoreLe<std::uint32_t>(&record[4], 0x9F01ABCD);
     std::vector<std::uint8_t> echo = Set(model, 34, 53, record);
     EXPECT_EQ(echo.size(), 32u);
     EXPECT_EQ(model.DigitalOutputWord(), 0x9F01ABCDu);
@@ -585,30 +585,30 @@ TEST_F(ModelTest, TransceiverStatusAndCommandAnswers) {
     std::vector<std::uint8_t> request(80, 0);
     request[0] = 1;
     request[1] = kKestImplantStatusType;
-    kest::store_le<std::uint16_t>(&request[4], 32);
+    kest::StoreLe<std::uint16_t>(&request[4], 32);
     ModelDecoder answer;
     answer.Feed(Set(model, 7, status, request));
     ASSERT_NE(answer.modules[7].Record(status), nullptr);
-    EXPECT_EQ(kest::load_le<std::uint16_t>(&answer.modules[7].Record(status)->at(6)), 32);
+    EXPECT_EQ(kest::LoadLe<std::uint16_t>(&answer.modules[7].Record(status)->at(6)), 32);
 
     std::uint16_t command = std::uint16_t(hw.NameIndex("Transceiver Command"));
     std::vector<std::uint8_t> cmd(72, 0);
     cmd[0] = 1;
     cmd[1] = kKestTransceiverCommandType;
-    kest::store_le<std::uint16_t>(&cmd[4], 0x1234);
-    kest::store_le<std::uint16_t>(&cmd[6], 32);
-    kest::store_le<std::uint16_t>(&cmd[8], 0xBEEF);
+    kest::StoreLe<std::uint16_t>(&cmd[4], 0x1234);
+    kest::StoreLe<std::uint16_t>(&cmd[6], 32);
+    kest::StoreLe<std::uint16_t>(&cmd[8], 0xBEEF);
     ModelDecoder ack;
     ack.Feed(Set(model, 7, command, cmd));
-    EXPECT_EQ(kest::load_le<std::uint16_t>(&ack.modules[7].Record(command)->at(6)), 32);
+    EXPECT_EQ(kest::LoadLe<std::uint16_t>(&ack.modules[7].Record(command)->at(6)), 32);
 
     std::uint16_t response = std::uint16_t(hw.NameIndex("Implant Command Response"));
     ModelDecoder reply;
     reply.Feed(Set(model, 7, response, request));
     const auto* r = reply.modules[7].Record(response);
     ASSERT_NE(r, nullptr);
-    EXPECT_EQ(kest::load_le<std::uint16_t>(&r->at(16)), 0x1234);
-    EXPECT_EQ(kest::load_le<std::uint16_t>(&r->at(18)), 0xBEEF);
+    EXPECT_EQ(kest::LoadLe<std::uint16_t>(&r->at(16)), 0x1234);
+    EXPECT_EQ(kest::LoadLe<std::uint16_t>(&r->at(18)), 0xBEEF);
 }
 
 TEST_F(ModelTest, ButtonsErrorsRestartAndNewModules) {
@@ -626,9 +626,9 @@ TEST_F(ModelTest, ButtonsErrorsRestartAndNewModules) {
     ASSERT_EQ(errors.errorPackets.size(), 1u);
     const auto& e = errors.errorPackets[0];
     EXPECT_EQ(e.size(), 12u + 20 + 12);
-    EXPECT_EQ(kest::load_le<std::uint32_t>(&e[16]), 6u);
-    EXPECT_EQ(kest::load_le<std::uint32_t>(&e[20]), 42u);
-    EXPECT_EQ(kest::load_le<std::uint16_t>(&e[30]), 10);
+    EXPECT_EQ(kest::LoadLe<std::uint32_t>(&e[16]), 6u);
+    EXPECT_EQ(kest::LoadLe<std::uint32_t>(&e[20]), 42u);
+    EXPECT_EQ(kest::LoadLe<std::uint16_t>(&e[30]), 10);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&e[32]), 10), "overheated");
 
     std::uint16_t restart = std::uint16_t(decoder.modules[0].NameIndex("Restart Paxexec Trigger"));
@@ -688,7 +688,7 @@ TEST(ModelRobustnessTest, ArbitraryClientPacketsNeverBreakTheModel) {
         std::uint8_t module = ids[next() % ids.size()];
         packet[9] = module;
         std::uint16_t count = before.modules[module].Desc()->propertyCount;
-        kest::store_le<std::uint16_t>(&packet[10], std::uint16_t(next() % (count + 2)));
+        kest::StoreLe<std::uint16_t>(&packet[10], std::uint16_t(next() % (count + 2)));
         out.Clear();
         model.HandlePacket(packet.data(), bytes, std::uint32_t(i), out);
         model.Poll(std::uint32_t(i), out);

@@ -3,12 +3,12 @@
 #include "LoopbackEnv.h"
 #include "ModelDecoder.h"
 
-#include "cache/KestPacketBuilder.h"
 #include "emulator/model/ModelFactory.h"
 #include "emulator/server/ControlChannel.h"
 #include "emulator/server/Fd.h"
 #include "emulator/server/Server.h"
 #include "emulator/signal/SignalModel.h"
+#include "protocol/KestPacketBuilder.h"
 
 #include <gtest/gtest.h>
 
@@ -215,7 +215,7 @@ TEST_F(ServerTest, ErrorsButtonsSilenceAndConfigurationChange) {
     ModelDecoder events;
     client.Receive(events, 1000, [&] { return !events.errorPackets.empty(); });
     ASSERT_EQ(events.errorPackets.size(), 1u);
-    EXPECT_EQ(kest::load_le<std::uint32_t>(&events.errorPackets[0][16]), 7u);
+    EXPECT_EQ(kest::LoadLe<std::uint32_t>(&events.errorPackets[0][16]), 7u);
     std::uint16_t button = std::uint16_t(decoder.modules[0].NameIndex("Event Button"));
     EXPECT_NE(events.modules[0].Record(button), nullptr);
 

@@ -1,9 +1,9 @@
 // Synthetic data: every packet is a known function of the seed and the processor time.
 #include "ModelDecoder.h"
 
-#include "cache/KestPacketBuilder.h"
 #include "emulator/model/ModelFactory.h"
 #include "emulator/signal/DataGenerator.h"
+#include "protocol/KestPacketBuilder.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include "emulator/model/ProcessorModel.h"
 #include "lib/FrontEndAccess.h"
 #include "lib/ImpedanceTiming.h"
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 /* Compiled as C: the public header must stand on its own in a C translation unit. */
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include <string.h>
 

@@ -1,13 +1,13 @@
 // The start-up handshake against a cache fed by a small processor model: which requests it
 // sends, in which order and with which bytes, and when it is done.
 #include "cache/KestCache.h"
-#include "cache/KestPacketBuilder.h"
 #include "client/KestClient.h"
 #include "client/KestConfigSink.h"
-#include "network/ClientFamily.h"
-#include "network/OperNetwork/LinkCache.h"
-#include "network/OperNetwork/OperNetwork.h"
+#include "links/LinkCache.h"
+#include "links/OperNetwork.h"
+#include "protocol/KestPacketBuilder.h"
 #include "tests/cache/TestModel.h"
+#include "transport/ClientFamily.h"
 
 #include <gtest/gtest.h>
 

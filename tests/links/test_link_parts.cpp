@@ -4,15 +4,15 @@
 #include "LinkTestEnv.h"
 
 #include "cache/KestCache.h"
-#include "cache/KestPacketBuilder.h"
 #include "client/KestClient.h"
 #include "client/KestConfigSink.h"
-#include "network/ClientFamily.h"
-#include "network/Network/OperClient.h"
-#include "network/OperNetwork/LinkCache.h"
-#include "network/OperNetwork/OperAddress.h"
-#include "network/OperNetwork/OperNetwork.h"
-#include "network/OperNetwork/TCPOperNetwork.h"
+#include "links/LinkCache.h"
+#include "links/OperAddress.h"
+#include "links/OperClient.h"
+#include "links/OperNetwork.h"
+#include "links/TCPOperNetwork.h"
+#include "protocol/KestPacketBuilder.h"
+#include "transport/ClientFamily.h"
 
 #include <gtest/gtest.h>
 

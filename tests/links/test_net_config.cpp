@@ -1,7 +1,7 @@
 // Network settings from the environment and the operator address shorthand.
-#include "network/NetConfig.h"
-#include "network/OperNetwork/OperAddress.h"
-#include "network/OperNetwork/OperRegistry.h"
+#include "links/NetConfig.h"
+#include "links/OperAddress.h"
+#include "links/OperRegistry.h"
 
 #include <gtest/gtest.h>
 
@@ -146,14 +146,14 @@ TEST(OperAddressTest, ShortAddressesFollowTheNetworksAndThePolicy) {
 TEST(OperAddressTest, EndpointIdsCarryTheHostInTheTopByte) {
     const std::uint32_t operatorId = EndpointId("192.168.42.150");
     EXPECT_EQ(operatorId, 0x962AA8C0u);
-    EXPECT_EQ(oper::oper_host_id(operatorId), 150u);
-    EXPECT_FALSE(oper::oper_is_processor(operatorId));
-    EXPECT_EQ(oper::oper_processor_id(operatorId), 150u);
+    EXPECT_EQ(oper::OperHostId(operatorId), 150u);
+    EXPECT_FALSE(oper::OperIsProcessor(operatorId));
+    EXPECT_EQ(oper::OperProcessorId(operatorId), 150u);
 
-    EXPECT_TRUE(oper::oper_is_processor(EndpointId("127.0.42.127")));
-    EXPECT_EQ(oper::oper_processor_id(EndpointId("127.0.42.127")), 127u);
-    EXPECT_FALSE(oper::oper_is_processor(EndpointId("127.0.42.128")));
-    EXPECT_EQ(oper::oper_processor_id(EndpointId("127.0.42.200")), 150u);
+    EXPECT_TRUE(oper::OperIsProcessor(EndpointId("127.0.42.127")));
+    EXPECT_EQ(oper::OperProcessorId(EndpointId("127.0.42.127")), 127u);
+    EXPECT_FALSE(oper::OperIsProcessor(EndpointId("127.0.42.128")));
+    EXPECT_EQ(oper::OperProcessorId(EndpointId("127.0.42.200")), 150u);
     EXPECT_EQ(EndpointId("127.0.42"), kNoEndpoint);
     EXPECT_EQ(EndpointId(nullptr), kNoEndpoint);
 }

@@ -2,7 +2,7 @@
 // the wired or the wireless network.
 #include "LinkTestEnv.h"
 
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include <gtest/gtest.h>
 

@@ -5,12 +5,12 @@
 
 #include "cache/KestCache.h"
 #include "client/KestClient.h"
-#include "lib/kestlib.h"
-#include "network/ClientFamily.h"
-#include "network/OperNetwork/OperAddress.h"
-#include "network/OperNetwork/OperNetwork.h"
-#include "network/OperNetwork/OperRegistry.h"
-#include "network/OperNetwork/TCPOperNetwork.h"
+#include "include/kestlib.h"
+#include "links/OperAddress.h"
+#include "links/OperNetwork.h"
+#include "links/OperRegistry.h"
+#include "links/TCPOperNetwork.h"
+#include "transport/ClientFamily.h"
 
 #include <gtest/gtest.h>
 
@@ -108,7 +108,7 @@ TEST_F(TcpLinkTest, OperatorsByFullAndShortAddress) {
     int id = 0;
     ASSERT_EQ(kl_operator_add(&id, Wired(150).c_str(), nullptr, nullptr), KL_SUCCESS);
     EXPECT_EQ(std::uint32_t(id), EndpointId(Wired(150).c_str()));
-    EXPECT_EQ(oper::oper_host_id(std::uint32_t(id)), 150u);
+    EXPECT_EQ(oper::OperHostId(std::uint32_t(id)), 150u);
     // The operator answers the descriptor requests sent on adding it.
     EXPECT_TRUE(
         WaitFor([&] { return gKestCache->GetTrialDescriptor(std::uint32_t(id)) != nullptr; }));
@@ -167,10 +167,10 @@ TEST_F(TcpLinkTest, OperatorsByFullAndShortAddress) {
     EXPECT_EQ(kl_operator_lookup(nullptr, "150"), KL_ERR_INVALID_PARAMETER);
     EXPECT_EQ(kl_operator_lookup(&found, nullptr), KL_ERR_INVALID_PARAMETER);
 
-    EXPECT_TRUE(oper::oper_is_valid(std::uint32_t(id)));
-    EXPECT_FALSE(oper::oper_is_valid(EndpointId(Wired(151).c_str())));
-    EXPECT_TRUE(oper::oper_is_valid(EndpointId(Wired(1).c_str())));
-    EXPECT_EQ(oper::oper_first_kest_client(), std::min(std::uint32_t(id), std::uint32_t(shortId)));
+    EXPECT_TRUE(oper::OperIsValid(std::uint32_t(id)));
+    EXPECT_FALSE(oper::OperIsValid(EndpointId(Wired(151).c_str())));
+    EXPECT_TRUE(oper::OperIsValid(EndpointId(Wired(1).c_str())));
+    EXPECT_EQ(oper::OperFirstKestClient(), std::min(std::uint32_t(id), std::uint32_t(shortId)));
 }
 
 TEST_F(TcpLinkTest, ShortAddressFallsBackToTheWirelessOperator) {
@@ -191,10 +191,10 @@ TEST_F(TcpLinkTest, OperatorsNeedTheStreamLink) {
     int id = 0;
     EXPECT_EQ(kl_operator_add(&id, "150", nullptr, nullptr), KL_ERR_INVALID_NETWORK);
     EXPECT_EQ(id, -1);
-    EXPECT_EQ(oper::oper_add("150", KL_PREFER_WIRED, 100), Network::OperNetwork::kNoEndpoint);
-    EXPECT_EQ(oper::oper_client(EndpointId(Wired(150).c_str())), nullptr);
-    EXPECT_TRUE(oper::oper_is_valid(EndpointId(Wired(150).c_str())));
-    EXPECT_EQ(oper::oper_first_kest_client(), EndpointId(Wired(150).c_str()));
+    EXPECT_EQ(oper::OperAdd("150", KL_PREFER_WIRED, 100), Network::OperNetwork::kNoEndpoint);
+    EXPECT_EQ(oper::FindOperClient(EndpointId(Wired(150).c_str())), nullptr);
+    EXPECT_TRUE(oper::OperIsValid(EndpointId(Wired(150).c_str())));
+    EXPECT_EQ(oper::OperFirstKestClient(), EndpointId(Wired(150).c_str()));
     int found = 0;
     EXPECT_EQ(kl_operator_lookup(&found, "150"), KL_ERR_OPERATOR_NOT_FOUND)
         << "no operator has announced itself on this link";

@@ -4,10 +4,10 @@
 
 #include "cache/KestCache.h"
 #include "client/KestClient.h"
-#include "lib/kestlib.h"
-#include "network/ClientFamily.h"
-#include "network/OperNetwork/OperNetwork.h"
-#include "stim/events/StimEnableEvent.h"
+#include "client/events/StimEnableEvent.h"
+#include "include/kestlib.h"
+#include "links/OperNetwork.h"
+#include "transport/ClientFamily.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,8 @@
 #include "tests/links/LinkTestEnv.h"
 
 #include "cache/KestCache.h"
-#include "lib/kestlib.h"
+#include "client/Connection.h"
+#include "include/kestlib.h"
 
 #include <gtest/gtest.h>
 

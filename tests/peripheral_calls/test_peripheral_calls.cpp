@@ -2,7 +2,7 @@
 // processor.
 #include "tests/peripheral_calls/PeripheralFixture.h"
 
-#include "cache/KestPacket.h"
+#include "protocol/KestPacket.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@ using peripheraltest::PeripheralLive;
 namespace {
 
 std::int32_t IntAt(const std::vector<std::uint8_t>& record) {
-    return kest::load_le<std::int32_t>(&record.at(4));
+    return kest::LoadLe<std::int32_t>(&record.at(4));
 }
 
 // (frequency, duration) of the cached audio tone record.
@@ -24,7 +24,7 @@ std::pair<unsigned, unsigned> CachedTone() {
     const KestAudioTone* tone = gKestCache->GetAudioTone(&module, &index);
     auto hold = gKestCache->GetLock();
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(tone);
-    return {kest::load_le<std::uint16_t>(bytes + 4), kest::load_le<std::uint16_t>(bytes + 6)};
+    return {kest::LoadLe<std::uint16_t>(bytes + 4), kest::LoadLe<std::uint16_t>(bytes + 6)};
 }
 
 } // namespace
@@ -152,8 +152,8 @@ TEST_F(PeripheralLive, AudioToneIsSentAndTheCacheShowsOnlyTheEcho) {
     EXPECT_TRUE(WaitFor([&] { return CachedTone() == std::make_pair(1000u, 250u); }))
         << "the echo updates the cached tone";
     const auto stored = Stored(0, "Audio Tone");
-    EXPECT_EQ(kest::load_le<std::uint16_t>(&stored[4]), 1000);
-    EXPECT_EQ(kest::load_le<std::uint16_t>(&stored[6]), 250);
+    EXPECT_EQ(kest::LoadLe<std::uint16_t>(&stored[4]), 1000);
+    EXPECT_EQ(kest::LoadLe<std::uint16_t>(&stored[6]), 250);
 
     // Without an echo the cache keeps the processor's last word.
     server_->WithModel([](paxsim::ProcessorModel& model, paxsim::DataGenerator&) {
@@ -162,7 +162,7 @@ TEST_F(PeripheralLive, AudioToneIsSentAndTheCacheShowsOnlyTheEcho) {
     const std::int32_t other = 2000;
     ASSERT_EQ(kl_audio_tone_set(&other, &duration), KL_SUCCESS);
     ASSERT_TRUE(
-        WaitFor([&] { return kest::load_le<std::uint16_t>(&Stored(0, "Audio Tone")[4]) == 2000; }));
+        WaitFor([&] { return kest::LoadLe<std::uint16_t>(&Stored(0, "Audio Tone")[4]) == 2000; }));
     EXPECT_EQ(CachedTone(), std::make_pair(1000u, 250u));
 
     // Values that do not fit 16 bits are refused, not cut (70000 Hz is not 4464 Hz).
@@ -179,5 +179,5 @@ TEST_F(PeripheralLive, AudioToneIsSentAndTheCacheShowsOnlyTheEcho) {
     EXPECT_EQ(kl_audio_tone_set(&top, &top), KL_SUCCESS);
     ASSERT_TRUE(WaitFor([&] { return Sets() >= before + 1; }));
     EXPECT_EQ(Sets(), before + 1);
-    EXPECT_EQ(kest::load_le<std::uint16_t>(&Stored(0, "Audio Tone")[4]), 65535);
+    EXPECT_EQ(kest::LoadLe<std::uint16_t>(&Stored(0, "Audio Tone")[4]), 65535);
 }

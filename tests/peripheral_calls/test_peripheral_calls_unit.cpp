@@ -1,9 +1,9 @@
 // Peripheral and transceiver calls on a processor that lacks what they need: a panel, power
 // and tone properties missing from module 0, no module 0 at all, a transceiver front end
 // without its transceiver properties. Each is refused with nothing sent.
-#include "tests/data/DataFixture.h"
+#include "tests/lib/data/DataFixture.h"
 
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include <gtest/gtest.h>
 

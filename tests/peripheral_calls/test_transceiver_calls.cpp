@@ -2,7 +2,7 @@
 // 96-127, module 7): answers at once, late and never.
 #include "tests/peripheral_calls/PeripheralFixture.h"
 
-#include "cache/KestPacket.h"
+#include "protocol/KestPacket.h"
 
 #include <gtest/gtest.h>
 
@@ -56,9 +56,9 @@ TEST_F(PeripheralLive, TransceiverEnableConnectedStatusCommandAndResponse) {
     ASSERT_EQ(kl_transceiver_command(kElec, &command), KL_SUCCESS);
     const auto stored = Stored(kTransceiverModule, "Transceiver Command");
     ASSERT_EQ(stored.size(), 8u + 64u) << "the command packet is 84 bytes";
-    EXPECT_EQ(kest::load_le<std::uint16_t>(&stored[4]), 0x1234);
-    EXPECT_EQ(kest::load_le<std::uint16_t>(&stored[6]), 32);
-    EXPECT_EQ(kest::load_le<std::uint16_t>(&stored[8 + 2 * 31]), 0xA000 + 31);
+    EXPECT_EQ(kest::LoadLe<std::uint16_t>(&stored[4]), 0x1234);
+    EXPECT_EQ(kest::LoadLe<std::uint16_t>(&stored[6]), 32);
+    EXPECT_EQ(kest::LoadLe<std::uint16_t>(&stored[8 + 2 * 31]), 0xA000 + 31);
 
     std::uint16_t response[KL_TRANSCEIVER_WORDS] = {};
     ASSERT_EQ(kl_transceiver_cmd_response(response, kElec), KL_SUCCESS);
@@ -70,8 +70,8 @@ TEST_F(PeripheralLive, TransceiverEnableConnectedStatusCommandAndResponse) {
     command = Command(0x0042, 3);
     ASSERT_EQ(kl_transceiver_command(kElec, &command), KL_SUCCESS);
     const auto shorter = Stored(kTransceiverModule, "Transceiver Command");
-    EXPECT_EQ(kest::load_le<std::uint16_t>(&shorter[8 + 2 * 2]), 0xA002);
-    EXPECT_EQ(kest::load_le<std::uint16_t>(&shorter[8 + 2 * 3]), 0);
+    EXPECT_EQ(kest::LoadLe<std::uint16_t>(&shorter[8 + 2 * 2]), 0xA002);
+    EXPECT_EQ(kest::LoadLe<std::uint16_t>(&shorter[8 + 2 * 3]), 0);
 }
 
 TEST_F(PeripheralLive, TransceiverCallsNameWhyAnElectrodeHasNoTransceiver) {
@@ -158,7 +158,7 @@ TEST_F(PeripheralLive, TransceiverCountsFromTheWireStayInsideTheRecord) {
         record[0] = 1;
         record[1] = std::string(name) == "Transceiver Command" ? kKestTransceiverCommandType
                                                                : kKestImplantStatusType;
-        kest::store_le<std::uint16_t>(&record[6], 0xFFFF);
+        kest::StoreLe<std::uint16_t>(&record[6], 0xFFFF);
         FeedRecord(kTransceiverModule, Index(kTransceiverModule, name), record);
     }
     std::uint16_t words[KL_TRANSCEIVER_WORDS] = {};

@@ -6,7 +6,7 @@
 
 #include "emulator/model/ProcessorModel.h"
 #include "emulator/server/Server.h"
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include <gtest/gtest.h>
 

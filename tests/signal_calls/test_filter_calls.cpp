@@ -3,7 +3,7 @@
 // back byte for byte.
 #include "LiveProcessor.h"
 
-#include "cache/KestPacket.h"
+#include "protocol/KestPacket.h"
 
 #include <gtest/gtest.h>
 

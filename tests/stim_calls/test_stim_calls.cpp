@@ -5,7 +5,7 @@
 
 #include "client/KestSendAndRecv.h"
 #include "lib/StimAccess.h"
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The stimulation calls without a connection: the pure encoders (header and control words,
 // one biphasic pulse train with every refusal) work, every other call refuses.
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include <gtest/gtest.h>
 

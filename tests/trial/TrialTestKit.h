@@ -5,7 +5,7 @@
 
 #include "LinkTestEnv.h"
 
-#include "lib/kestlib.h"
+#include "include/kestlib.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "TrialTestKit.h"
 
 #include "emulator/server/Fd.h"
-#include "network/OperNetwork/OperAddress.h"
+#include "links/OperAddress.h"
 
 #include <gmock/gmock.h>
 

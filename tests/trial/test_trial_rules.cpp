@@ -1,5 +1,5 @@
 // The status words of a trial and what each does to the operator's status.
-#include "cache/KestPacket.h"
+#include "protocol/KestPacket.h"
 #include "lib/TrialRules.h"
 
 #include <gtest/gtest.h>

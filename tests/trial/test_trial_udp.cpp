@@ -3,7 +3,7 @@
 // reported for itself. Operators cannot be added on this link.
 #include "TrialTestKit.h"
 
-#include "cache/KestPacketBuilder.h"
+#include "protocol/KestPacketBuilder.h"
 #include "emulator/server/Fd.h"
 
 #include <atomic>

@@ -1,0 +1,4 @@
+#include "client/Connection.h"
+
+KestCache* gKestCache = nullptr;
+KestClient* gKestClient = nullptr;

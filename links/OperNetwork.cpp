@@ -1,0 +1,253 @@
+#include "links/OperNetwork.h"
+
+#include "cache/KestCache.h"
+#include "client/KestClient.h"
+#include "links/LinkCache.h"
+#include "links/NetConfig.h"
+#include "links/OperRegistry.h"
+#include "links/TCPOperNetwork.h"
+#include "links/UDPOperNetwork.h"
+#include "transport/ClientFamily.h"
+#include "transport/Logger.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace Network {
+namespace OperNetwork {
+
+namespace {
+
+std::unique_ptr<NetworkBase> pNetwork;
+
+// The property index that asks for every property of a module, and the processor's
+// request of every module descriptor.
+constexpr unsigned kAllProperties = 0xFFFF;
+constexpr unsigned kAllModules = 255;
+constexpr unsigned kMaxTrialOperators = 10;
+
+using Clock = std::chrono::steady_clock;
+
+void SleepMs(unsigned ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void PollPause() {
+    std::this_thread::sleep_for(std::chrono::microseconds(Limits().pollUs));
+}
+
+bool ReadConfig(NetConfig* config) {
+    std::string error;
+    if (!NetConfig::FromEnvironment(config, &error)) {
+        Logger<true>::LogPrintf(LogSubsystem::NET, kLogError, "network settings: %s\n",
+                                error.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Makes the cache and the configuration sender of a new connection.
+void MakeConnectionObjects() {
+    delete gKestClient;
+    gKestClient = nullptr;
+    delete gKestCache;
+    gKestCache = new LinkCache();
+    gKestClient = new KestClient(nullptr, &oper::LinkRoutes(), gKestCache);
+}
+
+// The connection's cache as this module made it; null for a cache made elsewhere.
+LinkCache* Cache() {
+    return dynamic_cast<LinkCache*>(gKestCache);
+}
+
+bool MayStart() {
+    return NetworkStaticsReady() && gNetworkState.load() != kLinkRunning && !pNetwork;
+}
+
+} // namespace
+
+HandshakeLimits& Limits() {
+    static HandshakeLimits limits;
+    return limits;
+}
+
+NetworkBase* CurrentNetwork() {
+    return pNetwork.get();
+}
+
+TCPOperNetwork* CurrentTCPNetwork() {
+    return gCurrentNetwork.load() == kTcpLink ? static_cast<TCPOperNetwork*>(pNetwork.get())
+                                              : nullptr;
+}
+
+NetworkBase* CreateUDPOperNetwork(const char* address) {
+    gCurrentNetwork.store(kUdpLink);
+    NetConfig config;
+    if (!ReadConfig(&config)) {
+        return nullptr;
+    }
+    MakeConnectionObjects();
+    auto link = std::make_unique<UDPOperNetwork>(gKestCache, address, config);
+    if (!link->StartUp()) {
+        return nullptr;
+    }
+    return link.release();
+}
+
+bool StartUDPOper(const char* address) {
+    if (!MayStart()) {
+        return false;
+    }
+    pNetwork.reset(CreateUDPOperNetwork(address));
+    return pNetwork != nullptr;
+}
+
+NetworkBase* CreateTCPOperNetwork(const char* address) {
+    gCurrentNetwork.store(kTcpLink);
+    NetConfig config;
+    if (!ReadConfig(&config)) {
+        return nullptr;
+    }
+    MakeConnectionObjects();
+    auto link = std::make_unique<TCPOperNetwork>(gKestCache, address, config);
+    if (!link->StartUp()) {
+        return nullptr;
+    }
+    return link.release();
+}
+
+bool StartTCPOper(const char* address) {
+    if (!MayStart()) {
+        return false;
+    }
+    pNetwork.reset(CreateTCPOperNetwork(address));
+    return pNetwork != nullptr;
+}
+
+bool InitModules() {
+    if (gKestClient == nullptr || gKestCache == nullptr) {
+        return false;
+    }
+    gKestClient->RequestProperty(kKestAllProcessors, 0, 0);
+    gKestClient->RequestProperty(kKestProcessorId, kAllModules, 0);
+    int step = 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(Limits().moduleWaitMs);
+    do {
+        unsigned blocks = 0;
+        int processorBlock = -1;
+        if (step < 2 && Cache() != nullptr && !gKestCache->GetModuleList().empty() &&
+            Cache()->ProcessorBlocks(&blocks, &processorBlock)) {
+            if (step == 0 && blocks > 0) {
+                for (unsigned i = 1; i <= blocks; ++i) {
+                    gKestClient->RequestProperty(kKestProcessorId, 0, i);
+                }
+                step = 1;
+            } else if (step == 1 && processorBlock >= 0) {
+                gKestClient->RequestProperty(kKestProcessorId, 0, unsigned(processorBlock));
+                step = 2;
+            }
+        }
+        if (gKestCache->HaveModules()) {
+            return true;
+        }
+        PollPause();
+    } while (Clock::now() < deadline);
+    return gKestCache->HaveModules();
+}
+
+bool InitProperties() {
+    if (gKestClient == nullptr || gKestCache == nullptr) {
+        return false;
+    }
+    for (unsigned attempt = 0; attempt < Limits().propertyAttempts; ++attempt) {
+        for (unsigned module : gKestCache->GetBadModules()) {
+            gKestClient->RequestProperty(kKestProcessorId, module, kAllProperties);
+            std::this_thread::sleep_for(std::chrono::microseconds(Limits().requestPacingUs));
+        }
+        const auto deadline = Clock::now() + std::chrono::milliseconds(Limits().propertyWaitMs);
+        do {
+            if (gKestCache->HaveProperties()) {
+                return true;
+            }
+            PollPause();
+        } while (Clock::now() < deadline);
+    }
+    return gKestCache->HaveProperties();
+}
+
+void SetStimData() {
+    if (gKestClient != nullptr && gKestCache != nullptr) {
+        gKestClient->SetStimAddr(gKestCache->GetStimAddr());
+    }
+}
+
+void InitTrialDesc() {
+    if (gKestClient == nullptr || gKestCache == nullptr) {
+        return;
+    }
+    // The cache lists the processor ids of the peers that sent a trial descriptor: 150 for
+    // every operator, the host part for a processor.
+    unsigned ids[kMaxTrialOperators];
+    const unsigned count = gKestCache->GetOperators(ids, kMaxTrialOperators);
+    for (unsigned i = 0; i < count; ++i) {
+        if (ids[i] > 127 && ids[i] < 256) {
+            gKestClient->RequestProperty(ids[i], 0, kKestOperatorTrialPropIndex);
+        }
+    }
+}
+
+bool InitKestCache() {
+    unsigned polls = 0;
+    while (gNetworkState.load() != kLinkRunning) {
+        if (polls++ >= Limits().startWaitPolls) {
+            return false;
+        }
+        SleepMs(50);
+    }
+    if (!InitModules() || !InitProperties()) {
+        return false;
+    }
+    SetStimData();
+    InitTrialDesc();
+    return true;
+}
+
+void NetworkShutdown() {
+    // A timed task still waiting would send through the sender being torn down.
+    if (gKestClient != nullptr) {
+        gKestClient->CancelTasks();
+    }
+    if (pNetwork) {
+        pNetwork->Shutdown();
+        pNetwork.reset();
+    }
+    gCurrentNetwork.store(kNoLink);
+    gNetworkState.store(kLinkStopped);
+    delete gKestClient;
+    gKestClient = nullptr;
+    delete gKestCache;
+    gKestCache = nullptr;
+    ResetRings();
+}
+
+KestPacket* NewConfigPacket(std::size_t size) {
+    return reinterpret_cast<KestPacket*>(gConfigBuffer.Reserve(size));
+}
+
+void SendConfigPacket(KestPacket* /*packet*/) {
+    gConfigBuffer.Publish();
+}
+
+KestPacket* RecvConfigPacket() {
+    return pNetwork ? pNetwork->RecvConfigPacket() : nullptr;
+}
+
+bool DeleteConfigPacket(const KestPacket* packet) {
+    return pNetwork ? pNetwork->DeleteConfigPacket(packet) : false;
+}
+
+} // namespace OperNetwork
+} // namespace Network

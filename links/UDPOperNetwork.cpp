@@ -1,0 +1,119 @@
+#include "links/UDPOperNetwork.h"
+
+#include "cache/KestCache.h"
+#include "transport/ClientFamily.h"
+#include "transport/Logger.h"
+#include "transport/SocketAddress.h"
+#include "transport/SocketOptions.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <sys/socket.h>
+#include <thread>
+
+namespace Network {
+
+namespace {
+
+constexpr auto kIdleSleep = std::chrono::microseconds(20);
+
+sockaddr_in AnyAddress() {
+    sockaddr_in address;
+    MakeAddress(nullptr, 0, &address);
+    return address;
+}
+
+} // namespace
+
+UDPOperNetwork::UDPOperNetwork(KestCache* cache, const char* address, const NetConfig& config)
+    : UDPNetwork(OperNetwork::gDataBuffer, OperNetwork::gConfigBuffer), cache_(cache),
+      config_(config),
+      address_(address != nullptr && address[0] != '\0' ? address : config.BroadcastAddress()),
+      receiveEndpoint_(net::kInvalidSocket, OperNetwork::gConfigBuffer, kUdpChunkLimit,
+                       kUdpReceiveCapacity, AnyAddress(), OutputClient::kDatagram) {}
+
+UDPOperNetwork::~UDPOperNetwork() {
+    Shutdown();
+}
+
+KestPacket* UDPOperNetwork::RecvConfigPacket() {
+    return receiveEndpoint_.HasPacket();
+}
+
+bool UDPOperNetwork::DeleteConfigPacket(const KestPacket* packet) {
+    return receiveEndpoint_.DeletePacket(packet);
+}
+
+bool UDPOperNetwork::StartUp() {
+    return Start(config_.UdpLocalPort(), config_.UdpRemotePort(), address_.c_str(), true);
+}
+
+bool UDPOperNetwork::Initialize(unsigned short localPort, unsigned short remotePort,
+                                const char* address, bool broadcast) {
+    sockaddr_in peer;
+    if (!MakeAddress(address, remotePort, &peer) || address == nullptr || address[0] == '\0') {
+        Logger<true>::Printf(LogSubsystem::NET, kLogError, "UDP link: bad address '%s'\n",
+                             address != nullptr ? address : "");
+        return false;
+    }
+    net::UniqueSocket receiver;
+    CreateUDPSocket(receiver.Handle());
+    SetOptReusable(receiver.Handle());
+    if (!receiver.IsOpen() || !SetAllOptions(receiver.Handle(), broadcast)) {
+        return false;
+    }
+    net::UniqueSocket sender;
+    CreateUDPSocket(sender.Handle());
+    SetOptReusable(sender.Handle());
+    if (!sender.IsOpen() || !SetAllOptions(sender.Handle(), broadcast)) {
+        return false;
+    }
+    sockaddr_in local;
+    MakeAddress(nullptr, localPort, &local);
+    if (bind(receiver.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        Logger<true>::Printf(LogSubsystem::NET, kLogError, "UDP link: bind to port %d: %s\n",
+                             localPort, std::strerror(errno));
+        return false;
+    }
+    configEndpoint_.Attach(sender.Release(), peer);
+    receiveEndpoint_.Attach(receiver.Release(), local);
+    return true;
+}
+
+void UDPOperNetwork::ServerMain(unsigned short localPort, unsigned short remotePort,
+                                const char* address, bool broadcast) {
+    if (!Initialize(localPort, remotePort, address, broadcast)) {
+        ReportStartup(false);
+        return;
+    }
+    OperNetwork::gNetworkState.store(OperNetwork::kLinkRunning);
+    ReportStartup(true);
+    while (!StopRequested()) {
+        const long sent = configEndpoint_.Send();
+        // A datagram that ended inside a packet leaves bytes behind that wait for more; only
+        // new bytes make the pass start again at once.
+        const std::uint64_t before = receiveEndpoint_.Fill();
+        const long held = receiveEndpoint_.RecvFromNetwork(kUdpChunkLimit);
+        if (held > 0) {
+            // Each receive takes one datagram; its sender tells operators apart.
+            const std::uint32_t source = receiveEndpoint_.LastSource();
+            while (KestPacket* packet = RecvConfigPacket()) {
+                cache_->ProcKestPacket(packet, source);
+                DeleteConfigPacket(packet);
+            }
+            if (std::uint64_t(held) > before) {
+                continue;
+            }
+        }
+        if (sent > 0) {
+            continue;
+        }
+        std::this_thread::sleep_for(kIdleSleep);
+    }
+    configEndpoint_.Close();
+    receiveEndpoint_.Close();
+    OperNetwork::gNetworkState.store(OperNetwork::kLinkStopped);
+}
+
+} // namespace Network

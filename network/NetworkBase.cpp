@@ -1,7 +1,0 @@
-#include "network/NetworkBase.h"
-
-namespace Network {
-
-NetworkBase::~NetworkBase() = default;
-
-} // namespace Network

@@ -1,0 +1,7 @@
+#include "transport/NetworkBase.h"
+
+namespace Network {
+
+NetworkBase::~NetworkBase() = default;
+
+} // namespace Network
