@@ -7,6 +7,8 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format libgtest-d
 # The Python binding and its tests, the plotting example, and Octave's headless plots (with
 # the font Octave draws its text in).
 packages+=(python3-numpy python3-pytest python3-matplotlib gnuplot-nox fonts-freefont-otf)
+# The install test builds a C program against the installed package through pkg-config.
+packages+=(pkg-config)
 packages+=("$@")
 
 missing=()
