@@ -10,6 +10,7 @@ source "$root/scripts/kest-env.sh"
 paxsim="build/default/emulator/paxsim"
 mex_dir="build/default/mex"
 export KEST_DEMO_PNG="${KEST_DEMO_PNG:-$root/build/default/demo.png}"
+case "$KEST_DEMO_PNG" in /*) ;; *) KEST_DEMO_PNG="$root/$KEST_DEMO_PNG" ;; esac
 
 "$paxsim" --frontends 4 --mode udp --spike-rate 5 --seconds 0 --quiet &
 paxsim_pid=$!
