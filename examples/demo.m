@@ -1,6 +1,7 @@
 % kestmex demo: connect to the processor, show its time and electrodes, read one second of
 % raw and lfp signal from four electrodes and the spikes since the connection, print a short
-% summary, and close.
+% summary, draw it all into a PNG (the file named by KEST_DEMO_PNG, else demo.png), and
+% close.
 %
 % Run it with the kestmex module on the path, e.g. against the emulated processor:
 %   scripts/demo-job.sh
@@ -27,7 +28,7 @@ chosen = [1 2 33 34];
 chosen = chosen(ismember(chosen, frontEnd));
 [raw, rawStart] = kestmex('cont', chosen, 1000, 'raw');
 [lfp, lfpStart] = kestmex('cont', chosen, 1000, 'lfp');
-[counts, times] = kestmex('spike', chosen);
+[counts, times, waveforms] = kestmex('spike', chosen);
 
 printf('\nraw: %d x %d samples from time %d; lfp: %d x %d samples from time %d\n', ...
        size(raw, 1), size(raw, 2), rawStart, size(lfp, 1), size(lfp, 2), lfpStart);
@@ -45,3 +46,10 @@ end
 
 kestmex('close');
 printf('\nclosed\n');
+
+picture = getenv('KEST_DEMO_PNG');
+if isempty(picture)
+  picture = fullfile(pwd(), 'demo.png');
+end
+demo_plot(picture, chosen, raw, rawStart, lfp, lfpStart, times, waveforms);
+printf('picture: %s\n', picture);

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Starts paxsim (4 front ends, real-time data, some spikes) on loopback, runs the demo in
-# Octave when the MEX module and the demo are built, and stops the emulator again.
+# Octave when the MEX module and the demo are built, and stops the emulator again. The demo
+# draws what it read into $KEST_DEMO_PNG (build/default/demo.png unless set; set it to
+# docs/demo.png to refresh the README's picture) and prints its path.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 source "$root/scripts/kest-env.sh"
 paxsim="build/default/emulator/paxsim"
 mex_dir="build/default/mex"
+export KEST_DEMO_PNG="${KEST_DEMO_PNG:-$root/build/default/demo.png}"
+case "$KEST_DEMO_PNG" in /*) ;; *) KEST_DEMO_PNG="$root/$KEST_DEMO_PNG" ;; esac
 
 "$paxsim" --frontends 4 --mode udp --spike-rate 5 --seconds 0 --quiet &
 paxsim_pid=$!

@@ -4,6 +4,11 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format libgtest-dev libgmock-dev
           libbenchmark-dev iproute2 util-linux python3 octave liboctave-dev)
+# The Python binding and its tests, the plotting example, and Octave's headless plots (with
+# the font Octave draws its text in).
+packages+=(python3-numpy python3-pytest python3-matplotlib gnuplot-nox fonts-freefont-otf)
+# The install test builds a C program against the installed package through pkg-config.
+packages+=(pkg-config)
 packages+=("$@")
 
 missing=()
