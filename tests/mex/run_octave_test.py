@@ -8,6 +8,7 @@ writes nothing to standard error). Refuses to run unless both networks are loopb
 """
 import argparse
 import os
+import re
 import socket
 import subprocess
 import sys
@@ -50,6 +51,9 @@ def main():
     parser.add_argument("--repeat", type=int, default=1,
                         help="run the script this many times in one Octave session")
     parser.add_argument("--timeout", type=float, default=240)
+    parser.add_argument("--expect", default="",
+                        help="fail unless Octave's standard output matches this regular "
+                        "expression (an example's summary line)")
     parser.add_argument("paxsim_args", nargs="*")
     args = parser.parse_args()
 
@@ -94,6 +98,8 @@ def main():
             sys.exit(f"octave exited with status {octave.returncode}")
         if args.quiet_exit and octave.stderr.strip():
             sys.exit("octave wrote to standard error")
+        if args.expect and not re.search(args.expect, octave.stdout, re.MULTILINE):
+            sys.exit(f"octave's output does not match '{args.expect}'")
     finally:
         if paxsim.poll() is None:
             paxsim.terminate()
