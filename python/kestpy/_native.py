@@ -34,6 +34,31 @@ assert SEGMENT_DTYPE.itemsize == 120 and DIGITAL_DTYPE.itemsize == 28
 
 STREAM_NAME_SIZE = 128
 
+# One electrode's stimulation sequence as kl_stim_seq takes it: 0-based electrode, the number
+# of words used (header word included) and the words.
+STIM_SEQ_MAX_WORDS = 249
+STIM_SEQ_MAX_SENT_WORDS = 248
+
+
+class StimSeq(ctypes.Structure):
+    _fields_ = [("elec", ctypes.c_int32), ("count", ctypes.c_int32),
+                ("words", ctypes.c_uint32 * STIM_SEQ_MAX_WORDS)]
+
+
+assert ctypes.sizeof(StimSeq) == 8 + 4 * STIM_SEQ_MAX_WORDS
+
+
+# The arguments of kl_trial2: texts with their buffer sizes and the three numbers; a null
+# pointer is a value not given (inputs) or not wanted (outputs).
+class TrialParams(ctypes.Structure):
+    _fields_ = [("status", ctypes.POINTER(ctypes.c_char)), ("status_size", ctypes.c_int32),
+                ("file_base", ctypes.POINTER(ctypes.c_char)), ("file_base_size", ctypes.c_int32),
+                ("error_message", ctypes.POINTER(ctypes.c_char)),
+                ("error_message_size", ctypes.c_int32),
+                ("stop_time", ctypes.POINTER(ctypes.c_int32)),
+                ("auto_incr", ctypes.POINTER(ctypes.c_int32)),
+                ("incr_num", ctypes.POINTER(ctypes.c_int32))]
+
 _i32 = ctypes.c_int32
 _u32 = ctypes.c_uint32
 _int = ctypes.c_int
@@ -75,6 +100,15 @@ _PROTOTYPES = {
     "kl_digout": (_i32, [_u32_p, _u32_p, _int]),
     "kl_spk_thresh": (_i32, [_float_p, _float_p, _int]),
     "kl_spk_thresh_set": (_i32, [_int, ctypes.c_float, ctypes.c_float]),
+    "kl_stim_enable": (_i32, []),
+    "kl_stim_enable_set": (_i32, [_int]),
+    "kl_stim_seq": (_i32, [_void_p, _int]),
+    "kl_stim_biphase": (_i32, [ctypes.POINTER(_i32), _int, _int, _int, ctypes.c_double,
+                               ctypes.c_double, ctypes.c_double, ctypes.c_double]),
+    "kl_operator_add": (_i32, [ctypes.POINTER(_int), _char_p, ctypes.POINTER(_i32),
+                               ctypes.POINTER(_int)]),
+    "kl_operator_lookup": (_i32, [ctypes.POINTER(_int), _char_p]),
+    "kl_trial2": (_i32, [_int, _void_p, _void_p]),
 }
 
 _lib = None

@@ -21,3 +21,11 @@ class KestError(Exception):
         if detail:
             text += f" ({detail})"
         super().__init__(text)
+
+
+def check(call, status, detail=None):
+    """Returns `status` when it is not negative, else raises KestError for `call`."""
+    if status < 0:
+        from ._native import status_text
+        raise KestError(int(status), call, status_text(status), detail)
+    return status

@@ -6,6 +6,8 @@ import numpy as np
 
 from . import _native
 from .errors import KestError
+from .stimulation import StimulationMixin
+from .trial import TrialMixin
 
 TICKS_PER_SECOND = 30000
 """The processor clock: timestamps and start times count 30 kHz ticks."""
@@ -136,7 +138,7 @@ def _electrode_ids(electrodes):
     return np.ascontiguousarray(ids, dtype=np.uint32)
 
 
-class Processor:
+class Processor(StimulationMixin, TrialMixin):
     """The connection to the processor.
 
     Use it as a context manager::

@@ -2,7 +2,8 @@
 
 The test command passes paxsim's path in KEST_PAXSIM, the library in KESTPY_LIBRARY and the
 port base in KEST_PORT_BASE; paxsim gets a control channel at port base + 10, and the tests
-drive it through the `paxctl` fixture. Refuses to run unless both networks are loopback.
+drive it through the `paxctl` fixture. Emulated operators answer at hosts 130 and 131 of the
+wired network. Refuses to run unless both networks are loopback.
 """
 import os
 import socket
@@ -64,7 +65,8 @@ def paxctl():
     process = subprocess.Popen(
         [paxsim, "--mode", "both", "--quiet", "--spike-rate", "0", "--digital-rate", "0",
          "--wired-net", env["KEST_WIRED_NET"], "--wireless-net", env["KEST_WIRELESS_NET"],
-         "--port-base", str(port_base), "--control-port", str(control_port)],
+         "--port-base", str(port_base), "--control-port", str(control_port),
+         "--operators", "130,131"],
         env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
 
     def answers():
