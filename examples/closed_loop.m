@@ -25,6 +25,7 @@ readCounts = zeros(numel(electrodes), 0);
 above = false(numel(electrodes), 1);
 sent = zeros(1, 0);
 started = tic;
+firstRead = double(kestmex('time'));
 while toc(started) < runFor && numel(unique(sent)) < numel(electrodes)
   pause(period);
   now = double(kestmex('time'));
@@ -33,8 +34,8 @@ while toc(started) < runFor && numel(unique(sent)) < numel(electrodes)
   keep = readTimes > now - window;
   readTimes = readTimes(keep);
   readCounts = readCounts(:, keep);
-  if numel(readTimes) < 2
-    continue;
+  if readTimes(end) - readTimes(1) < 0.9 * window
+    continue;  % judge rates over a (nearly) full window only
   end
   % Spikes of the reads after the oldest one kept, over the time they span.
   rate = sum(readCounts(:, 2:end), 2) / ((readTimes(end) - readTimes(1)) / 30000);
@@ -44,7 +45,7 @@ while toc(started) < runFor && numel(unique(sent)) < numel(electrodes)
     kestmex('stim', sprintf(train, e));
     sent(end + 1) = e;
     printf('%6.2f s: electrode %d at %.1f spikes/s, stimulation train sent\n', ...
-           toc(started), e, rate(electrodes == e));
+           (now - firstRead) / 30000, e, rate(electrodes == e));
   end
 end
 
