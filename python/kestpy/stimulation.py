@@ -82,7 +82,7 @@ def biphasic_train(electrode, amplitude, frequency, train_ms, phase_ms, delay_us
     """
     if action not in ACTIONS:
         raise ValueError(f"action must be one of {', '.join(ACTIONS)}, not {action!r}")
-    if int(amplitude) != amplitude:
+    if not float(amplitude).is_integer():
         raise KestError(_native.ERR_INVALID_PARAMETER, "kl_stim_biphase",
                         _native.status_text(_native.ERR_INVALID_PARAMETER),
                         f"amplitude must be a whole number, not {amplitude}")
@@ -151,7 +151,7 @@ def stim_text_sequences(text):
     sequences = []
     for k in range(trains):
         elect = fields["Elect"][k]
-        if elect != int(elect) or not 1 <= elect <= 512:
+        if not elect.is_integer() or not 1 <= elect <= 512:
             raise ValueError(f"stimulation text: Elect={elect:g} is not an electrode 1-512")
         sequences.append(biphasic_train(int(elect) - 1, fields["Amp"][k], fields["Freq"][k],
                                         fields["TL"][k], fields["Dur"][k],
@@ -193,7 +193,8 @@ class StimulationMixin:
 
         Args:
             sequences: a :class:`StimSequence` or a sequence of them (e.g. from
-                :func:`biphasic_train` or :func:`stim_text_sequences`).
+                :func:`biphasic_train` or :func:`stim_text_sequences`); none
+                does nothing.
             enable: switch global stimulation on first when it is off. It is
                 left on afterwards (set :attr:`stim_enabled` to False to stop);
                 when the load fails it is switched off again, but only if this
@@ -207,6 +208,8 @@ class StimulationMixin:
             sequences = [sequences]
         sequences = list(sequences)
         lib = self._need_open("kl_stim_seq")
+        if not sequences:
+            return
         records = (_native.StimSeq * max(1, len(sequences)))()
         for record, sequence in zip(records, sequences):
             record.elec = sequence.electrode

@@ -20,12 +20,15 @@ def test_trains_and_texts_are_encoded_without_a_connection():
     np.testing.assert_array_equal(first.words, kestpy.biphasic_train(0, 10, 50, 200, 0.2).words)
     assert (second.period_ticks, second.repeats) == (1500, 2)
 
-    for amplitude, frequency in ((128, 50), (10, 0), (10, 10000)):
+    for amplitude, frequency in ((128, 50), (10, 0), (10, 10000), (2.5, 50)):
         with pytest.raises(kestpy.KestError) as error:
             kestpy.biphasic_train(0, amplitude, frequency, 200, 0.2)
         assert error.value.call == "kl_stim_biphase"
-    bad_texts = ["Elect=1;TL=200;Freq=50;CathDur=0.2;Amp=10", "Elect=1,2;TL=200;Freq=50;Dur=0.2;"
-                 "Amp=10", "Elect=1;TL=200;Freq=50;Amp=10", "Elect=0;TL=200;Freq=50;Dur=0.2;Amp=10",
+    bad_texts = ["Elect=1;TL=200;Freq=50;CathDur=0.2;Amp=10",    # an asymmetric key
+                 "Elect=1,2;TL=200;Freq=50;Dur=0.2;Amp=10",      # lists of different lengths
+                 "Elect=1;TL=200;Freq=50;Amp=10",                # Dur missing
+                 "Elect=0;TL=200;Freq=50;Dur=0.2;Amp=10",        # electrodes are 1-based
+                 "Elect=nan;TL=200;Freq=50;Dur=0.2;Amp=10",
                  "Elect=1;TL=x;Freq=50;Dur=0.2;Amp=10", "Elect"]
     for text in bad_texts:
         with pytest.raises(ValueError):
@@ -43,6 +46,8 @@ def test_a_parameter_text_plays_its_train(paxctl):
             arrived.extend(segments.waveforms)
             return len(arrived) >= 10
 
+        pax.load_stim_sequences([])
+        assert not pax.stim_enabled
         pax.play_stim_text("Elect=1;TL=200;Freq=50;Dur=0.2;Amp=10")
         assert pax.stim_enabled
         wait_until(all_pulses, "every pulse of the train")
