@@ -4,8 +4,9 @@
 %
 % Run it with the kestmex module on the path against a processor whose electrodes 1-4
 % stimulate, e.g. the emulated one with spikes at 30 Hz:
+%   source scripts/kest-env.sh
 %   build/default/emulator/paxsim --mode both --spike-rate 30 &
-%   octave-cli --eval "addpath('build/default/mex'); run('examples/closed_loop.m')"
+%   octave-cli --eval "addpath([pwd '/build/default/mex']); run('examples/closed_loop.m')"
 
 electrodes = [1 2 3 4];
 threshold = 15;       % spikes per second

@@ -2,8 +2,9 @@
 % off and on again, and select another LFP filter, printing each step.
 %
 % Run it with the kestmex module on the path, e.g. against the emulated processor:
+%   source scripts/kest-env.sh
 %   build/default/emulator/paxsim &
-%   octave-cli --eval "addpath('build/default/mex'); run('examples/filter_signal.m')"
+%   octave-cli --eval "addpath([pwd '/build/default/mex']); run('examples/filter_signal.m')"
 
 electrode = 1;
 if ~kestmex()

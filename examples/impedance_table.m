@@ -3,8 +3,9 @@
 %
 % Run it with the kestmex module on the path, e.g. against the emulated processor (here with
 % electrode 4 reported as an open circuit):
+%   source scripts/kest-env.sh
 %   build/default/emulator/paxsim --overflow 3 &
-%   octave-cli --eval "addpath('build/default/mex'); run('examples/impedance_table.m')"
+%   octave-cli --eval "addpath([pwd '/build/default/mex']); run('examples/impedance_table.m')"
 
 label = 'A1';
 if ~kestmex()

@@ -3,8 +3,9 @@
 %
 % Run it with the kestmex module on the path against a processor and an operator at host 130
 % of the wired network, e.g. the emulated ones:
+%   source scripts/kest-env.sh
 %   build/default/emulator/paxsim --mode both --operators 130 &
-%   octave-cli --eval "addpath('build/default/mex'); run('examples/trial.m')"
+%   octave-cli --eval "addpath([pwd '/build/default/mex']); run('examples/trial.m')"
 
 operator = '130';
 if ~kestmex('tcp')    % operators are reached over the stream link
