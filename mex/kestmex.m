@@ -17,8 +17,10 @@
 %     'time'          - display latest PAX time
 %     'elec'          - retrieve electrode numbers by type of headstage.
 %     'spike'         - get recent spike counts and times
+%     'stimdata'      - get recent stimulation segment counts and times
 %     'spike-thresh'  - set and receive spike thresholds
 %     'cont'          - get continuous data
+%     'cont-adc'      - get continuous data (the same as 'cont')
 %     'digin'         - retrieve digital inputs
 %     'digout'        - control digital outputs
 %     'signal'        - enable or disable signals
@@ -42,7 +44,10 @@
 %     'led'           - set processor LEDs
 %     'audio-tone'    - set and receive audio tone
 %     'processor'     - commands to control the processor
+%     'processor-status'  - check whether a processor answers on the network
+%     'processor-restart' - restart the processor software
 %     'version'       - get software versions
+%     'help'          - list the commands
 %
 %   Signals and filters (electrodes are 1-based):
 %
@@ -89,7 +94,7 @@
 %
 %   Errors and warnings that the processor reports arrive as errors and
 %   warnings of the next kestmex call.
-
+%
 %   Recording operators (applications on other hosts; TCP connection only):
 %
 %     id = kestmex('addoper', address [, policy [, timeout_ms]])
@@ -146,5 +151,7 @@
 %
 %   For more on a command, call it without further arguments, for example
 %   kestmex('cont'); kestmex('help') lists the commands in the command window.
+%   docs/commands.md describes every command, its outputs and errors, and how
+%   to find faults (networks, ports, receive buffers, lost packets).
 %
 %   kestmex 1.7.8
