@@ -6,6 +6,7 @@
 
 #include "emulator/server/NetConfig.h"
 #include "emulator/server/Server.h"
+#include "network/OperNetwork/OperNetwork.h"
 
 #include <gtest/gtest.h>
 
@@ -63,6 +64,22 @@ inline paxsim::NetConfig UseLoopbackNet(unsigned slot = 0) {
     net.portBase = static_cast<std::uint16_t>(41000 + (unsigned(getpid()) % 1500) * 16 + slot * 4);
     setenv("KEST_PORT_BASE", std::to_string(net.portBase).c_str(), 1);
     return net;
+}
+
+// Handshake bounds for a test that expects its open to succeed: the thread checker on a busy
+// machine can take many times the product's bounds to carry the processor's description, so
+// the test waits on the handshake as on any other condition, with generous deadlines. Tests of
+// the bounds themselves restore the product's (ProductHandshake).
+inline void GenerousHandshake() {
+    Network::OperNetwork::HandshakeLimits& limits = Network::OperNetwork::Limits();
+    limits = Network::OperNetwork::HandshakeLimits();
+    limits.startWaitPolls = 600;
+    limits.moduleWaitMs = 30000;
+    limits.propertyWaitMs = 10000;
+}
+
+inline void ProductHandshake() {
+    Network::OperNetwork::Limits() = Network::OperNetwork::HandshakeLimits();
 }
 
 #define LINKS_REQUIRE_LOOPBACK()                                                                   \

@@ -34,8 +34,12 @@ class TcpLinkTest : public ::testing::Test {
     void SetUp() override {
         LINKS_REQUIRE_LOOPBACK();
         net_ = links_test::UseLoopbackNet(2);
+        links_test::GenerousHandshake();
     }
-    void TearDown() override { kl_close(); }
+    void TearDown() override {
+        kl_close();
+        links_test::ProductHandshake();
+    }
     void StartProcessor(std::vector<unsigned> operators = {},
                         paxsim::TransportMode mode = paxsim::TransportMode::Tcp) {
         server_ = links_test::StartProcessor(net_, mode, 2, std::move(operators));
@@ -88,6 +92,7 @@ TEST_F(TcpLinkTest, FallsBackToTheWirelessNetwork) {
 }
 
 TEST_F(TcpLinkTest, OpenAgainstNothingFailsFastAndLeavesNothing) {
+    links_test::ProductHandshake();
     links_test::SettleRuntimeThreads();
     const int threads = links_test::CountEntries("task");
     const int descriptors = links_test::CountEntries("fd");

@@ -35,8 +35,12 @@ class UdpLinkTest : public ::testing::Test {
     void SetUp() override {
         LINKS_REQUIRE_LOOPBACK();
         net_ = links_test::UseLoopbackNet(1);
+        links_test::GenerousHandshake();
     }
-    void TearDown() override { kl_close(); }
+    void TearDown() override {
+        kl_close();
+        links_test::ProductHandshake();
+    }
     void StartProcessor(unsigned frontEnds = 2, double loss = 0, bool raw = false) {
         server_ =
             links_test::StartProcessor(net_, paxsim::TransportMode::Udp, frontEnds, {}, loss, raw);
@@ -128,6 +132,7 @@ TEST_F(UdpLinkTest, ExplicitAddressAndOpenWhileOpen) {
 }
 
 TEST_F(UdpLinkTest, OpenAgainstNothingFailsFastAndLeavesNothing) {
+    links_test::ProductHandshake();
     links_test::SettleRuntimeThreads();
     const int threads = links_test::CountEntries("task");
     const int descriptors = links_test::CountEntries("fd");
@@ -233,7 +238,8 @@ TEST_F(UdpLinkTest, ASilentProcessorNeverHoldsACall) {
     EXPECT_GT(seconds, 1.0);
     EXPECT_LT(seconds, links_test::kHangSeconds);
     EXPECT_EQ(gKestClient, nullptr);
-    // An open against the silent processor gives up.
+    // An open against the silent processor gives up at the handshake's bounds.
+    links_test::ProductHandshake();
     const auto open = Clock::now();
     EXPECT_EQ(kl_open_udp(), KL_ERR_UNKNOWN);
     EXPECT_LT(SecondsSince(open), links_test::kHangSeconds);
@@ -260,6 +266,7 @@ TEST_F(UdpLinkTest, CloseCancelsAPendingStimulationSwitchOff) {
 
 TEST_F(UdpLinkTest, HandshakeWithoutALinkThreadGivesUpWithoutRequests) {
     using namespace Network::OperNetwork;
+    links_test::ProductHandshake();
     NetworkShutdown();
     gNetworkState.store(0);
     const auto begin = Clock::now();

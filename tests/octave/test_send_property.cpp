@@ -8,6 +8,7 @@
 #include "emulator/server/NetConfig.h"
 #include "emulator/server/Server.h"
 #include "lib/kestlib.h"
+#include "network/OperNetwork/OperNetwork.h"
 
 #include <gtest/gtest.h>
 
@@ -56,6 +57,12 @@ class SendPropertyTest : public ::testing::Test {
         data.digitalRate = 0;
         server_ = std::make_unique<paxsim::Server>(paxsim::ModelConfig::Default(1), data, options);
         server_->Start();
+        // The open is waited for as on any condition, with generous deadlines: the thread
+        // checker on a busy machine can take many times the handshake's own bounds.
+        Network::OperNetwork::HandshakeLimits& limits = Network::OperNetwork::Limits();
+        limits.startWaitPolls = 600;
+        limits.moduleWaitMs = 30000;
+        limits.propertyWaitMs = 10000;
         ASSERT_EQ(kl_open_udp(), KL_SUCCESS);
     }
 
@@ -64,6 +71,7 @@ class SendPropertyTest : public ::testing::Test {
         if (server_) {
             server_->Stop();
         }
+        Network::OperNetwork::Limits() = Network::OperNetwork::HandshakeLimits();
     }
 
     unsigned Index(unsigned module, const char* name) {
