@@ -81,7 +81,7 @@ expect_error('invalid duration: dur is a number of milliseconds from 0 to 5120',
 expect_error('invalid wanted_time: a processor time from 0 to 4294967295', 'cont', 1, 5, 'raw', -1);
 
 % Once more than 5.12 s have passed: the duration cap and a start time that is too old.
-wait_for_time(30000 + 200000, 'more than 5.12 s of samples');
+wait_for_time(opened + 165000, 'more than 5.12 s of samples since the open');
 [data, start] = kestmex('cont', [1 2], 6000, 'raw');
 expect_equal(size(data), [2 153600], 'duration capped at 5120 ms');
 check_samples(data(:, end - 2999:end), [1 2], 0, double(start) + 150600, 1, 'newest of 5.12 s');
