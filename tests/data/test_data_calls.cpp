@@ -103,13 +103,17 @@ class DataCallsLive : public ::testing::Test {
         return data;
     }
 
-    // The time of the first raw sample of `electrode` the cache holds, once one has come. Rows
-    // before it were never written: a read that reaches back past it is not yet a test.
-    std::uint32_t FirstRawSample(std::uint32_t electrode) {
+    // The time of the first sample of `electrode` the cache holds in the stream that `read`
+    // (kl_cont_raw, kl_cont_lfp, ...) reads, once one has come. Rows before it were never
+    // written: a read that reaches back past it is not yet a test.
+    template <typename Read> std::uint32_t FirstSample(Read read, std::uint32_t electrode) {
         std::uint32_t time = 0;
         float value = 0;
-        EXPECT_TRUE(WaitFor([&] { return kl_cont_raw(&time, &value, 1, &electrode, 1, 0) == 1; }));
+        EXPECT_TRUE(WaitFor([&] { return read(&time, &value, 1, &electrode, 1, 0) == 1; }));
         return time;
+    }
+    std::uint32_t FirstRawSample(std::uint32_t electrode) {
+        return FirstSample(kl_cont_raw, electrode);
     }
 
     // Waits until the cache holds `ms` milliseconds of samples.
@@ -211,12 +215,20 @@ TEST_F(DataCallsLive, LfpAndHiResSamplesAreExact) {
     const std::uint32_t electrodes[2] = {33, 60};
     std::vector<float> data(2 * 50, -1.0f);
     std::uint32_t start = 0;
-    ASSERT_EQ(kl_cont_lfp(&start, data.data(), 50, electrodes, 2, 0), 50);
+    const std::uint32_t firstLfp = FirstSample(kl_cont_lfp, 33);
+    ASSERT_TRUE(WaitFor([&] {
+        return kl_cont_lfp(&start, data.data(), 50, electrodes, 2, 0) == 50 &&
+               std::int32_t(start - firstLfp) > 0 && !HasGap(data);
+    }));
     EXPECT_EQ(start % 30, 0u) << "lfp samples every 30 ticks";
     EXPECT_TRUE(MatchesSignal(&data[0], 50, 33, "lfp", start, 30));
     EXPECT_TRUE(MatchesSignal(&data[50], 50, 60, "lfp", start, 30));
 
-    ASSERT_EQ(kl_cont_hires(&start, data.data(), 50, electrodes, 1, 0), 50);
+    const std::uint32_t firstHiRes = FirstSample(kl_cont_hires, 33);
+    ASSERT_TRUE(WaitFor([&] {
+        return kl_cont_hires(&start, data.data(), 50, electrodes, 1, 0) == 50 &&
+               std::int32_t(start - firstHiRes) > 0;
+    }));
     for (int i = 0; i < 50; ++i) {
         const std::uint32_t key = paxsim::ChannelKey(33, paxsim::StreamOrdinal("hi-res"));
         ASSERT_EQ(data[std::size_t(i)], paxsim::FloatSample(kSeed, key, start + 15 * i)) << i;
