@@ -131,11 +131,20 @@ bool InitModules() {
     if (gKestClient == nullptr || gKestCache == nullptr) {
         return false;
     }
+    const auto resendEvery = std::chrono::milliseconds(Limits().moduleResendMs);
     gKestClient->RequestProperty(kKestAllProcessors, 0, 0);
     gKestClient->RequestProperty(kKestProcessorId, kAllModules, 0);
+    auto resend = Clock::now() + resendEvery;
     int step = 0;
     const auto deadline = Clock::now() + std::chrono::milliseconds(Limits().moduleWaitMs);
     do {
+        // A datagram may be lost (a full receive buffer drops whole datagrams): while no
+        // module has answered, the first requests go out again within the phase's bound.
+        if (Clock::now() >= resend && gKestCache->GetModuleList().empty()) {
+            gKestClient->RequestProperty(kKestAllProcessors, 0, 0);
+            gKestClient->RequestProperty(kKestProcessorId, kAllModules, 0);
+            resend = Clock::now() + resendEvery;
+        }
         unsigned blocks = 0;
         int processorBlock = -1;
         if (step < 2 && Cache() != nullptr && !gKestCache->GetModuleList().empty() &&

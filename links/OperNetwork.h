@@ -58,6 +58,7 @@ bool DeleteConfigPacket(const KestPacket* packet);
 struct HandshakeLimits {
     unsigned startWaitPolls = 20;   // x 50 ms for the link thread to come up
     unsigned moduleWaitMs = 1000;   // for the module list
+    unsigned moduleResendMs = 250;  // between sends of the first requests while none answers
     unsigned propertyAttempts = 3;  // rounds of property requests
     unsigned propertyWaitMs = 1000; // per round
     unsigned pollUs = 1000;         // between two looks at the cache

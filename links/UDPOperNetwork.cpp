@@ -18,6 +18,20 @@ namespace {
 
 constexpr auto kIdleSleep = std::chrono::microseconds(20);
 
+// Bytes the kernel holds for `socket` (SK_MEMINFO_RMEM_ALLOC) and the most it will hold
+// (SK_MEMINFO_RCVBUF); false when the system does not tell.
+bool ReceiveQueue(net::sock_t socket, std::uint64_t* held, std::uint64_t* limit) {
+    std::uint32_t info[9] = {};
+    socklen_t length = sizeof info;
+    if (socket < 0 || getsockopt(socket, SOL_SOCKET, SO_MEMINFO, info, &length) != 0 ||
+        length < 2 * sizeof info[0] || info[1] == 0) {
+        return false;
+    }
+    *held = info[0];
+    *limit = info[1];
+    return true;
+}
+
 sockaddr_in AnyAddress() {
     sockaddr_in address;
     MakeAddress(nullptr, 0, &address);
@@ -81,6 +95,15 @@ bool UDPOperNetwork::Initialize(unsigned short localPort, unsigned short remoteP
     return true;
 }
 
+bool UDPOperNetwork::FallenBehind(bool behind) const {
+    std::uint64_t held = 0;
+    std::uint64_t limit = 0;
+    if (!ReceiveQueue(receiveEndpoint_.Socket(), &held, &limit)) {
+        return false;
+    }
+    return behind ? held > limit / 8 : held > limit / 2;
+}
+
 void UDPOperNetwork::ServerMain(unsigned short localPort, unsigned short remotePort,
                                 const char* address, bool broadcast) {
     if (!Initialize(localPort, remotePort, address, broadcast)) {
@@ -89,6 +112,7 @@ void UDPOperNetwork::ServerMain(unsigned short localPort, unsigned short remoteP
     }
     OperNetwork::gNetworkState.store(OperNetwork::kLinkRunning);
     ReportStartup(true);
+    bool behind = false;
     while (!StopRequested()) {
         const long sent = configEndpoint_.Send();
         // A datagram that ended inside a packet leaves bytes behind that wait for more; only
@@ -98,8 +122,13 @@ void UDPOperNetwork::ServerMain(unsigned short localPort, unsigned short remoteP
         if (held > 0) {
             // Each receive takes one datagram; its sender tells operators apart.
             const std::uint32_t source = receiveEndpoint_.LastSource();
+            behind = FallenBehind(behind);
             while (KestPacket* packet = RecvConfigPacket()) {
-                cache_->ProcKestPacket(packet, source);
+                if (!behind || packet->IsConfig()) {
+                    cache_->ProcKestPacket(packet, source);
+                } else {
+                    skippedData_.fetch_add(1, std::memory_order_relaxed);
+                }
                 DeleteConfigPacket(packet);
             }
             if (std::uint64_t(held) > before) {

@@ -3,12 +3,21 @@
 // what the configuration sender publishes in "configBuffer" to the processor address (the
 // wired network's broadcast address unless one is given), in datagrams of whole packets of
 // at most 1440 bytes. One thread of its own sends, receives and feeds the cache.
+//
+// Configuration packets (answers, echoes, error messages) share the receive socket with the
+// data streams. A link that falls behind (a busy machine) would let the kernel drop whole
+// datagrams once the socket's buffer is full, configuration packets among them; so when
+// more than half the buffer is queued, the link reads on but hands only configuration
+// packets to the cache until less than an eighth is left. The data packets passed over
+// leave gaps in their streams, which readers see as for any lost datagram.
 #pragma once
 
 #include "links/NetConfig.h"
 #include "transport/IOClient.h"
 #include "transport/server/UDPNetwork.h"
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 
 class KestCache;
@@ -33,12 +42,21 @@ class UDPOperNetwork : public UDPNetwork {
     // Launches the thread and returns once its sockets are up (true) or have failed.
     bool StartUp();
     const std::string& Address() const { return address_; }
+    net::sock_t ReceiveSocket() const { return receiveEndpoint_.Socket(); }
+    // Data packets passed over while the link was behind.
+    std::uint64_t SkippedDataPackets() const {
+        return skippedData_.load(std::memory_order_relaxed);
+    }
 
   private:
+    // Whether the link is behind now, given whether it was on the previous pass.
+    bool FallenBehind(bool behind) const;
+
     KestCache* cache_;
     NetConfig config_;
     std::string address_;
     IOClient receiveEndpoint_;
+    std::atomic<std::uint64_t> skippedData_{0};
 };
 
 } // namespace Network

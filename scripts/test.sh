@@ -2,11 +2,31 @@
 # Installs what is missing, builds and runs every test twice: a GCC build and a clang
 # build with AddressSanitizer + UndefinedBehaviorSanitizer; the threaded tests once more
 # under ThreadSanitizer; then each fuzz target for a bounded time.
+#
+# scripts/test.sh --stress N: builds the tsan and default presets, keeps every core busy with
+# a CPU hog, and runs the integration and threaded tests under ThreadSanitizer and the
+# Octave tests (the default build's module: Octave cannot load a ThreadSanitizer module) N
+# times; reports each test that ever failed and fails if any did.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
+
+stress_rounds=0
+if [ $# -gt 0 ]; then
+    if [ "$1" = "--stress" ] && [ $# -eq 2 ] && [[ "$2" =~ ^[1-9][0-9]*$ ]]; then
+        stress_rounds=$2
+    else
+        echo "usage: scripts/test.sh [--stress ROUNDS]" >&2
+        exit 2
+    fi
+fi
+
 "$root/scripts/deps.sh"
 source "$root/scripts/kest-env.sh"
+
+if [ "$stress_rounds" -gt 0 ]; then
+    exec "$root/scripts/stress.sh" "$stress_rounds"
+fi
 
 echo "== format check"
 git ls-files '*.cpp' '*.h' '*.c' | xargs -r clang-format --dry-run --Werror

@@ -90,13 +90,13 @@ std::string ControlChannel::Execute(const std::string& line) {
             std::snprintf(text, sizeof text,
                           "ok packets=%llu datagrams=%llu bytes=%llu dropped-datagrams=%llu "
                           "dropped-packets=%llu received=%llu udp-clients=%u tcp-config=%u "
-                          "tcp-data=%u restarts=%llu cpu=%.3f wall=%.3f lag=%u",
+                          "tcp-data=%u restarts=%llu cpu=%.3f wall=%.3f lag=%u silent=%d",
                           (unsigned long long)s.packetsSent, (unsigned long long)s.datagramsSent,
                           (unsigned long long)s.bytesSent, (unsigned long long)s.datagramsDropped,
                           (unsigned long long)s.packetsDropped,
                           (unsigned long long)s.packetsReceived, s.udpClients, s.tcpConfigClients,
                           s.tcpDataClients, (unsigned long long)s.restarts, s.threadCpuSeconds,
-                          s.wallSeconds, s.maxLagTicks);
+                          s.wallSeconds, s.maxLagTicks, server_.Silent() ? 1 : 0);
             return text;
         }
         if (command == "echo") {

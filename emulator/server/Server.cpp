@@ -126,6 +126,11 @@ void Server::Silence(std::uint32_t ms) {
     silentUntil_ = Now() + ms * 30;
 }
 
+bool Server::Silent() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return silent_;
+}
+
 std::uint8_t Server::ConfigChange(FrontEndKind kind) {
     std::lock_guard<std::mutex> lock(mutex_);
     return model_.AddFrontEnd(kind);

@@ -82,6 +82,8 @@ class Server {
     bool PressButton(const std::string& button);
     // Nothing is sent or answered for ms milliseconds; the data of that time is lost.
     void Silence(std::uint32_t ms);
+    // Whether the processor is silent now (after Silence or while it restarts).
+    bool Silent() const;
     // A new front end starts streaming without being announced; its hardware module id,
     // 0 when every position is taken.
     std::uint8_t ConfigChange(FrontEndKind kind);

@@ -86,7 +86,7 @@ TEST_F(Confirmed, WholeRecordHoldsTheEcho) {
 
 TEST_F(Confirmed, EchoDiffers) {
     EchoProcessor processor(sink, *cache, EchoProcessor::Mode::Alter);
-    KestSendAndRecv confirmed(&client, cache.get(), 1000);
+    KestSendAndRecv confirmed(&client, cache.get(), 60000);
     const auto start = Clock::now();
     EXPECT_FALSE(confirmed.SendBool(unsigned(enableModule), unsigned(enableProp), false));
     EXPECT_FALSE(confirmed.SendInt(0, unsigned(intProp), 8));
@@ -96,21 +96,23 @@ TEST_F(Confirmed, EchoDiffers) {
     EXPECT_FALSE(confirmed.SendComboBox(box, unsigned(comboModule), unsigned(comboProp)));
     EXPECT_EQ(box.selection, 1);
     EXPECT_EQ(processor.Answered(), 3);
-    // Each call returned on its echo, not at its timeout.
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
+    // Each call returned on its echo, not at its minute-long timeout.
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));
 }
 
 TEST_F(Confirmed, NoEchoTimesOutOnTheClock) {
     // The wait used to add up its 10 us poll sleeps; each lasts far longer than asked, so a
     // missing echo held the caller for many times the timeout.
+    // Summed sleeps made a 2 s wait last 12 s and more; the bound leaves a loaded machine
+    // room.
     EchoProcessor processor(sink, *cache, EchoProcessor::Mode::Silent);
-    KestSendAndRecv confirmed(&client, cache.get(), 200);
-    EXPECT_EQ(confirmed.GetTimeoutUsec(), 200000u);
+    KestSendAndRecv confirmed(&client, cache.get(), 2000);
+    EXPECT_EQ(confirmed.GetTimeoutUsec(), 2000000u);
     const auto start = Clock::now();
     EXPECT_FALSE(confirmed.SendBool(unsigned(enableModule), unsigned(enableProp), false));
     const auto waited = Clock::now() - start;
-    EXPECT_GE(waited, std::chrono::milliseconds(200));
-    EXPECT_LT(waited, std::chrono::milliseconds(700));
+    EXPECT_GE(waited, std::chrono::milliseconds(2000));
+    EXPECT_LT(waited, std::chrono::milliseconds(8000));
     // The write went out, and the cached copy stays cleared until an echo comes.
     EXPECT_EQ(sink.publishes.load(), 1);
     EXPECT_EQ(CachedByte(enableModule, enableProp, 1), 0);
@@ -120,7 +122,7 @@ TEST_F(Confirmed, ZeroTimeoutSendsAndGivesUp) {
     KestSendAndRecv confirmed(&client, cache.get(), 0);
     const auto start = Clock::now();
     EXPECT_FALSE(confirmed.SendBool(unsigned(enableModule), unsigned(enableProp), true));
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(10)) << "no wait for an echo";
     EXPECT_EQ(sink.publishes.load(), 1);
 }
 
@@ -154,7 +156,7 @@ TEST(Sleeps, SleepAtLeastAsAsked) {
     const auto start = Clock::now();
     KestSendAndRecv::SleepUsec(0);
     KestSendAndRecv::SleepMs(0);
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(50));
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
     KestSendAndRecv::SleepMs(20);
     KestSendAndRecv::SleepUsec(1000);
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(21));

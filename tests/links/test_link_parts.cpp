@@ -32,10 +32,10 @@ using Network::OperNetwork::TCPOperNetwork;
 
 using links_test::SecondsSince;
 
-// Reads exactly `count` bytes within a second; fewer when they do not come.
+// Reads exactly `count` bytes within a generous deadline; fewer when they do not come.
 Bytes ReadBytes(int fd, std::size_t count) {
     Bytes bytes;
-    const auto end = Clock::now() + std::chrono::seconds(1);
+    const auto end = Clock::now() + std::chrono::seconds(30);
     while (bytes.size() < count && Clock::now() < end) {
         pollfd ready{fd, POLLIN, 0};
         if (poll(&ready, 1, 10) <= 0) {
@@ -130,7 +130,7 @@ TEST(OperClientTest, RequestsAndPacketsGoOutByteForByte) {
 
     // What the operator sends is taken in by Recv and cut into packets.
     ASSERT_EQ(write(pair[1], packet, 20), 20);
-    const auto end = Clock::now() + std::chrono::seconds(1);
+    const auto end = Clock::now() + std::chrono::seconds(30);
     while (!client.Recv() && Clock::now() < end) {
     }
     KestPacket* got = client.HasPacket();
@@ -140,7 +140,7 @@ TEST(OperClientTest, RequestsAndPacketsGoOutByteForByte) {
 
     // A peer that goes away ends the connection; sends then fail instead of blocking.
     close(pair[1]);
-    while (client.Connected() && Clock::now() < end + std::chrono::seconds(1)) {
+    while (client.Connected() && Clock::now() < end + std::chrono::seconds(30)) {
         client.Recv();
     }
     EXPECT_FALSE(client.Connected());
@@ -181,7 +181,7 @@ TEST_F(StreamLinkTest, NoProcessorOnEitherNetworkFailsTheStart) {
     TCPOperNetwork link(&cache_, "", LinkNet(net_));
     const auto begin = Clock::now();
     EXPECT_FALSE(link.StartUp());
-    EXPECT_LT(SecondsSince(begin), 1.0);
+    EXPECT_LT(SecondsSince(begin), links_test::kHangSeconds);
     EXPECT_EQ(link.LinkState(), TCPOperNetwork::kFailed);
     EXPECT_EQ(link.ProcessorAddress(), "");
 }
@@ -194,8 +194,9 @@ TEST_F(StreamLinkTest, OperatorConnectsAreBoundedByTheirTimeout) {
 
     testing::internal::CaptureStderr();
     auto begin = Clock::now();
-    EXPECT_FALSE(link.ConnectOperator(Wired(150).c_str(), 300));
-    EXPECT_LT(SecondsSince(begin), 0.3) << "a refused connect ends at once";
+    EXPECT_FALSE(link.ConnectOperator(Wired(150).c_str(), 60000));
+    EXPECT_LT(SecondsSince(begin), links_test::kHangSeconds)
+        << "a refused connect ends at once, not at its minute-long timeout";
 
     Listener silent(Wired(151), net_.ConfigPort(), 0);
     ASSERT_TRUE(silent.Ok());
@@ -204,7 +205,7 @@ TEST_F(StreamLinkTest, OperatorConnectsAreBoundedByTheirTimeout) {
     EXPECT_FALSE(link.ConnectOperator(Wired(151).c_str(), 200));
     const double waited = SecondsSince(begin);
     EXPECT_GE(waited, 0.19);
-    EXPECT_LT(waited, 0.6);
+    EXPECT_LT(waited, links_test::kHangSeconds);
     const std::string log = testing::internal::GetCapturedStderr();
     EXPECT_NE(log.find("failed to connect with Connection refused\n"), std::string::npos) << log;
     EXPECT_NE(log.find("failed to connect with Connection timed out\n"), std::string::npos) << log;

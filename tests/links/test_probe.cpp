@@ -101,9 +101,9 @@ TEST_F(ProbeTest, PreferPoliciesFallBackToTheOtherNetwork) {
 TEST_F(ProbeTest, NothingListeningIsNotFoundWithinTheTimeout) {
     double seconds = 0;
     EXPECT_EQ(Probe(KL_WIRED_ONLY, 300, &seconds), 0);
-    EXPECT_LT(seconds, 0.4);
+    EXPECT_LT(seconds, links_test::kHangSeconds);
     EXPECT_EQ(Probe(KL_PREFER_WIRED, 300, &seconds), 0);
-    EXPECT_LT(seconds, 0.7) << "two probes of at most the timeout each";
+    EXPECT_LT(seconds, links_test::kHangSeconds) << "two probes of at most the timeout each";
     EXPECT_EQ(Probe(KL_WIRED_ONLY, 0), 0);
 }
 
@@ -114,20 +114,21 @@ TEST_F(ProbeTest, AnUnansweredConnectEndsAtTheTimeout) {
     double seconds = 0;
     EXPECT_EQ(Probe(KL_WIRED_ONLY, 250, &seconds), 0);
     EXPECT_GE(seconds, 0.2);
-    EXPECT_LT(seconds, 0.6);
+    EXPECT_LT(seconds, links_test::kHangSeconds);
 }
 
 TEST_F(ProbeTest, PreferPoliciesProbeTheirOwnNetworkFirst) {
-    // The wired processor does not answer in time, the wireless one does: a probe that
-    // starts on the wired network waits out its timeout first.
+    // The wired processor does not answer, the wireless one does: a probe that starts on the
+    // wired network waits out its timeout first, far longer than the generous bound on a
+    // probe that does not.
     Listener silent(net_.wiredNet + ".1", net_.PresencePort(), 0);
     ASSERT_TRUE(silent.Ok());
     silent.Clog();
     Listener wireless(net_.wirelessNet + ".1", net_.PresencePort());
     ASSERT_TRUE(wireless.Ok());
     double seconds = 0;
-    EXPECT_EQ(Probe(KL_PREFER_WIRELESS, 300, &seconds), 1);
-    EXPECT_LT(seconds, 0.2);
+    EXPECT_EQ(Probe(KL_PREFER_WIRELESS, 60000, &seconds), 1);
+    EXPECT_LT(seconds, links_test::kHangSeconds);
     EXPECT_EQ(Probe(KL_PREFER_WIRED, 300, &seconds), 1);
     EXPECT_GE(seconds, 0.28);
 }

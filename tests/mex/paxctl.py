@@ -4,7 +4,7 @@ import socket
 import sys
 
 port, command = int(sys.argv[1]), " ".join(sys.argv[2:])
-with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
+with socket.create_connection(("127.0.0.1", port), timeout=60) as s:
     s.sendall(command.encode() + b"\n")
     answer = b""
     while not answer.endswith(b"\n"):

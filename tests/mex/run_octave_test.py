@@ -71,7 +71,7 @@ def main():
          "--control-port", str(control_port)] + args.paxsim_args,
         env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     try:
-        if not wait_for_control(control_port, time.monotonic() + 10):
+        if not wait_for_control(control_port, time.monotonic() + 60):
             paxsim.kill()
             sys.exit("paxsim did not come up:\n" + paxsim.communicate()[1])
         octave_env = dict(env)

@@ -15,20 +15,14 @@ expect_error('usage: kestmex(''elec'', <headstage string>)', 'elec');
 expect_error('invalid headstage string', 'elec', 5);
 
 % --- Spikes at 200 per second and channel, then none: counts empty the rings.
-paxctl('spike-rate 200');
-pause(1);
-paxctl('spike-rate 0');
-pause(0.3);
+spikes_for(200, 30000);
 counts = kestmex('spike', [1 2 40]);
 expect_equal(size(counts), [3 1], 'count form');
 assert(all(counts > 50), 'spikes arrived');
 expect_equal(kestmex('spike', [1 2 40]), zeros(3, 1), 'the count form emptied the rings');
 
 % The full form: times, unit numbers and waveforms scaled by the conversion factor.
-paxctl('spike-rate 200');
-pause(1);
-paxctl('spike-rate 0');
-pause(0.3);
+spikes_for(200, 30000);
 now = double(kestmex('time'));
 [counts, times, wfs, units] = kestmex('spike', [1 40]);
 expect_equal(size(times), [2 1], 'times cell');
@@ -54,10 +48,7 @@ expect_equal(counts, zeros(2, 1), 'the full form emptied the rings');
 expect_equal(times{1}, zeros(1, 0), 'no times left');
 
 % "stimdata" reads the stimulation rings; with a third input 0 the spike rings.
-paxctl('spike-rate 200');
-pause(0.5);
-paxctl('spike-rate 0');
-pause(0.3);
+spikes_for(200, 15000);
 expect_equal(kestmex('stimdata', 1), 0, 'no stimulation ran');
 spikes = kestmex('stimdata', 1, 0);
 assert(spikes > 20, 'stimdata with 0 gives spike counts');
@@ -65,10 +56,7 @@ expect_equal(kestmex('spike', 1), 0, 'and emptied the spike ring');
 
 % More than 1024 spikes since the last read: the full count and the newest 1024.
 kestmex('spike', 1);
-paxctl('spike-rate 2000');
-pause(1);
-paxctl('spike-rate 0');
-pause(0.3);
+spikes_for(2000, 30000);
 out = evalc('[counts, times, wfs] = kestmex(''spike'', 1);');
 assert(counts > 1024, 'count beyond the ring');
 expect_equal(size(wfs{1}), [1024 52], 'at most 1024 waveforms');
@@ -77,11 +65,8 @@ expect_equal(size(times{1}), [1 1024], 'at most 1024 times');
 % Sequence gaps: one warning per electrode with the number of gaps.
 kestmex('spike', [1 2]);
 paxctl('seq-gap 7 3');
-paxctl('spike-rate 200');
-pause(1);
-paxctl('spike-rate 0');
+spikes_for(200, 30000);
 paxctl('seq-gap 0');
-pause(0.3);
 out = evalc('[counts, times] = kestmex(''spike'', [1 2]);');
 lost = regexp(out, 'Lost spike (\d+) packet on electrode (\d+)', 'tokens');
 expect_equal(numel(lost), 2, 'a warning per electrode');
@@ -102,11 +87,11 @@ expect_error('usage: [count, times, wfs] = kestmex(''stimdata'', elec [1-512])',
 
 % --- Digital inputs: injected events, then nothing.
 paxctl('digital-rate 0');
-pause(0.3);
+wait_for_time(processor_time(), 'the last digital events');
 kestmex('digin');
 paxctl('digin 4660');
 paxctl('digin 17');
-pause(0.3);
+wait_for_time(processor_time(), 'the injected events');
 [n, times, events] = kestmex('digin');
 expect_equal(n, 2, 'two events');
 expect_equal(size(times), [1 2], 'event times');
@@ -136,17 +121,11 @@ expect_error('invalid stream string provided for stream_type', 'digin', 3);
 expect_equal(lower, [-200 -200], 'lower thresholds');
 expect_equal(upper, [6554 6554], 'upper thresholds');
 kestmex('spike-thresh', [1 2], [-100 -150], [300 400]);
-pause(0.2);
-[lower, upper] = kestmex('spike-thresh', [1 2]);
-expect_equal([lower; upper], [-100 -150; 300 400], 'set with uppers');
+eventually_equal(@() spike_thresholds([1 2]), [-100 -150; 300 400], 'set with uppers');
 kestmex('spike-thresh', [1 2], [-50 -60]);
-pause(0.2);
-[lower, upper] = kestmex('spike-thresh', [1 2]);
-expect_equal([lower; upper], [-50 -60; 300 400], 'set without uppers keeps them');
+eventually_equal(@() spike_thresholds([1 2]), [-50 -60; 300 400], 'set without uppers keeps them');
 kestmex('spike-thresh', 2, -70, []);
-pause(0.2);
-[lower, upper] = kestmex('spike-thresh', 2);
-expect_equal([lower upper], [-70 400], 'an empty upper list keeps them');
+eventually_equal(@() spike_thresholds(2), [-70; 400], 'an empty upper list keeps them');
 expect_error('electrode list and thresholds must match', 'spike-thresh', [1 2], [-1 -2 -3]);
 expect_error('electrode list and thresholds must match', 'spike-thresh', [1 2], [-1 -2], 5);
 expect_error('invalid electrode', 'spike-thresh', -1);
@@ -159,11 +138,8 @@ kestmex('close');
 evalc('kestmex(''no-warning'');');
 kestmex('spike', 1);
 paxctl('seq-gap 7 3');
-paxctl('spike-rate 200');
-pause(1);
-paxctl('spike-rate 0');
+spikes_for(200, 30000);
 paxctl('seq-gap 0');
-pause(0.3);
 out = evalc('[counts, times] = kestmex(''spike'', 1);');
 assert(isempty(strfind(out, 'Lost spike')), 'no lost-packet warning');
 assert(counts > 0, 'spikes arrived');

@@ -9,6 +9,7 @@
 #include "emulator/server/NetConfig.h"
 #include "emulator/server/Server.h"
 #include "include/kestlib.h"
+#include "links/OperNetwork.h"
 
 #include <gtest/gtest.h>
 
@@ -55,8 +56,18 @@ class SendPropertyTest : public ::testing::Test {
         paxsim::DataConfig data;
         data.spikeRate = 0;
         data.digitalRate = 0;
-        server_ = std::make_unique<paxsim::Server>(paxsim::ModelConfig::Default(1), data, options);
+        // No 30 kS/s stream: these writes need no data, and their echoes would queue behind it
+        // on a link that the thread checker and a busy machine slow down.
+        paxsim::ModelConfig model = paxsim::ModelConfig::Default(1);
+        model.frontEnds[0].raw = false;
+        server_ = std::make_unique<paxsim::Server>(model, data, options);
         server_->Start();
+        // The open is waited for as on any condition, with generous deadlines: the thread
+        // checker on a busy machine can take many times the handshake's own bounds.
+        Network::OperNetwork::HandshakeLimits& limits = Network::OperNetwork::Limits();
+        limits.startWaitPolls = 600;
+        limits.moduleWaitMs = 30000;
+        limits.propertyWaitMs = 10000;
         ASSERT_EQ(kl_open_udp(), KL_SUCCESS);
     }
 
@@ -65,6 +76,7 @@ class SendPropertyTest : public ::testing::Test {
         if (server_) {
             server_->Stop();
         }
+        Network::OperNetwork::Limits() = Network::OperNetwork::HandshakeLimits();
     }
 
     unsigned Index(unsigned module, const char* name) {

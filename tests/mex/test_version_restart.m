@@ -18,14 +18,14 @@ assert(strncmp(out, 'usage kestmex("processor", "restart")', 37), out);
 % The restart is sent, the connection ends, the next call opens again.
 before = str2double(regexp(paxctl('stats'), 'restarts=(\d+)', 'tokens', 'once'));
 expect_equal(kestmex('processor-restart'), 1, 'processor-restart');
-pause(1.5); % the processor is silent for a second while it restarts
+wait_restarted(before + 1);
 after = str2double(regexp(paxctl('stats'), 'restarts=(\d+)', 'tokens', 'once'));
 expect_equal(after, before + 1, 'restarts seen by the processor');
 expect_equal(kestmex('time'), true, 'next call opens again');
 
 % The same through "processor".
 expect_equal(kestmex('processor', 'restart'), 1, 'processor restart');
-pause(1.5); % the processor is silent for a second while it restarts
+wait_restarted(before + 2);
 expect_equal(kestmex(), true, 'reopened after processor restart');
 
 % Without a connection a restart cannot be sent: "processor" never opens one.

@@ -148,10 +148,10 @@ inline bool PeerClosed(net::sock_t socket, std::chrono::milliseconds timeout) {
     }
 }
 
-// Polls `condition` every millisecond until it holds or `timeout` passes.
+// Polls `condition` every millisecond until it holds or the generous `timeout` passes.
 template <typename Condition>
 bool Eventually(Condition condition,
-                std::chrono::milliseconds timeout = std::chrono::milliseconds(3000)) {
+                std::chrono::milliseconds timeout = std::chrono::milliseconds(30000)) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline) {

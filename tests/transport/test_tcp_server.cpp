@@ -57,12 +57,12 @@ TEST_F(TcpServer, LateJoinerGetsOnlyLaterPackets) {
     net::UniqueSocket late = JoinData();
     PublishData(40, 2);
 
-    auto earlyBytes = nettest::RecvStream(early.Get(), 80, 3000ms);
+    auto earlyBytes = nettest::RecvStream(early.Get(), 80, 30000ms);
     ASSERT_EQ(earlyBytes.size(), 80u);
     EXPECT_TRUE(nettest::IsPacket(earlyBytes.data(), 40, 1));
     EXPECT_TRUE(nettest::IsPacket(earlyBytes.data() + 40, 40, 2));
 
-    auto lateBytes = nettest::RecvStream(late.Get(), 40, 3000ms);
+    auto lateBytes = nettest::RecvStream(late.Get(), 40, 30000ms);
     ASSERT_EQ(lateBytes.size(), 40u);
     EXPECT_TRUE(nettest::IsPacket(lateBytes.data(), 40, 2)) << "packet 1 came before it joined";
     EXPECT_TRUE(nettest::RecvStream(late.Get(), 1, 120ms).empty());
@@ -78,7 +78,7 @@ TEST_F(TcpServer, EleventhDataClientIsRejectedWhileTenStay) {
     testing::internal::CaptureStdout();
     net::UniqueSocket eleventh = nettest::Connect(server->DataPort());
     ASSERT_TRUE(eleventh.IsOpen());
-    const bool closed = nettest::PeerClosed(eleventh.Get(), 3000ms);
+    const bool closed = nettest::PeerClosed(eleventh.Get(), 30000ms);
     const std::string log = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(closed) << "the server closes the newcomer";
     EXPECT_NE(log.find("NET new connection [data] rejected (too many open connections)\n"),
@@ -89,7 +89,7 @@ TEST_F(TcpServer, EleventhDataClientIsRejectedWhileTenStay) {
     // The ten still get data.
     PublishData(24, 9);
     for (auto& client : clients) {
-        auto bytes = nettest::RecvStream(client.Get(), 24, 3000ms);
+        auto bytes = nettest::RecvStream(client.Get(), 24, 30000ms);
         ASSERT_EQ(bytes.size(), 24u);
         EXPECT_TRUE(nettest::IsPacket(bytes.data(), 24, 9));
     }
@@ -100,7 +100,7 @@ TEST_F(TcpServer, EleventhDataClientIsRejectedWhileTenStay) {
     clients.push_back(JoinData());
     EXPECT_EQ(server->DataClientCount(), 10u);
     PublishData(24, 10);
-    auto bytes = nettest::RecvStream(clients.back().Get(), 24, 3000ms);
+    auto bytes = nettest::RecvStream(clients.back().Get(), 24, 30000ms);
     ASSERT_EQ(bytes.size(), 24u);
     EXPECT_TRUE(nettest::IsPacket(bytes.data(), 24, 10));
 }
@@ -114,7 +114,7 @@ TEST_F(TcpServer, EleventhConfigClientIsRejected) {
     }
     testing::internal::CaptureStdout();
     net::UniqueSocket eleventh = nettest::Connect(server->ConfigPort());
-    const bool closed = nettest::PeerClosed(eleventh.Get(), 3000ms);
+    const bool closed = nettest::PeerClosed(eleventh.Get(), 30000ms);
     const std::string log = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(closed);
     EXPECT_NE(log.find("NET new connection [config] rejected (too many open connections)\n"),
@@ -134,7 +134,7 @@ TEST_F(TcpServer, ConfigClientsSendAndReceiveConfigurationPackets) {
     nettest::FillPacket(out->Bytes(), 16, 77);
     Network::SendConfigPacket(out);
     for (auto* client : {&first, &second}) {
-        auto bytes = nettest::RecvStream(client->Get(), 16, 3000ms);
+        auto bytes = nettest::RecvStream(client->Get(), 16, 30000ms);
         ASSERT_EQ(bytes.size(), 16u);
         EXPECT_TRUE(nettest::IsPacket(bytes.data(), 16, 77));
     }
@@ -186,16 +186,27 @@ TEST_F(TcpServer, PacketsOfAClientThatLeftAreStillDelivered) {
 }
 
 TEST_F(TcpServer, StopEndsTheThreadWithoutWaitingOutThePass) {
+    // A stop that waited out the pass would take most of the pass every time; the quickest
+    // of a few stops shows it does not, without tripping over one slow round on a busy
+    // machine.
+    auto quickest = std::chrono::steady_clock::duration::max();
+    for (int round = 0; round < 5; ++round) {
+        net::UniqueSocket member = JoinData();
+        std::this_thread::sleep_for(5ms); // the thread is now in its wait between passes
+        const auto start = std::chrono::steady_clock::now();
+        Network::NetworkShutdown();
+        quickest = std::min(quickest, std::chrono::steady_clock::now() - start);
+        ASSERT_TRUE(Network::StartTCP(0, 0, nettest::kLoopback));
+        server = dynamic_cast<TCPNetwork*>(Network::RunningServer());
+        ASSERT_NE(server, nullptr);
+    }
+    EXPECT_LT(quickest, TCPNetwork::kPassInterval * 3 / 5);
     net::UniqueSocket client = JoinData();
-    std::this_thread::sleep_for(5ms); // the thread is now in its 50 ms wait
-    const auto start = std::chrono::steady_clock::now();
     Network::NetworkShutdown();
-    const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_LT(took, 50ms);
     EXPECT_EQ(Network::gNetworkState.load(), Network::kNetworkStopped);
     EXPECT_EQ(Network::gCurrentNetwork.load(), Network::kNoNetwork);
     EXPECT_EQ(Network::RunningServer(), nullptr);
-    EXPECT_TRUE(nettest::PeerClosed(client.Get(), 1000ms)) << "clients are disconnected";
+    EXPECT_TRUE(nettest::PeerClosed(client.Get(), 30000ms)) << "clients are disconnected";
     EXPECT_EQ(Network::RecvConfigPacket(), nullptr);
     // And a new server can start afterwards.
     EXPECT_TRUE(Network::StartTCP(0, 0, nettest::kLoopback));
