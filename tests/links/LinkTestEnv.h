@@ -57,11 +57,13 @@ inline std::string LoopbackRefusal() {
 }
 
 // Sets this process's port base (slot 0-3 give separate bases) and returns the settings.
+// Bases stay in 41000-50600, below the Octave, Python and install tests' fixed bases
+// (52000 and up), which may run at the same time.
 inline paxsim::NetConfig UseLoopbackNet(unsigned slot = 0) {
     paxsim::NetConfig net;
     net.wiredNet = std::getenv("KEST_WIRED_NET");
     net.wirelessNet = std::getenv("KEST_WIRELESS_NET");
-    net.portBase = static_cast<std::uint16_t>(41000 + (unsigned(getpid()) % 1500) * 16 + slot * 4);
+    net.portBase = static_cast<std::uint16_t>(41000 + (unsigned(getpid()) % 600) * 16 + slot * 4);
     setenv("KEST_PORT_BASE", std::to_string(net.portBase).c_str(), 1);
     return net;
 }
