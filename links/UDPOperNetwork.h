@@ -2,7 +2,8 @@
 // port on every local address takes the processor's datagrams; a separate send socket sends
 // what the configuration sender publishes in "configBuffer" to the processor address (the
 // wired network's broadcast address unless one is given), in datagrams of whole packets of
-// at most 1440 bytes. One thread of its own sends, receives and feeds the cache.
+// at most 1440 bytes. One thread of its own sends, receives and feeds the cache. Every
+// datagram received is read whole and framed on its own (see IOClient).
 #pragma once
 
 #include "links/NetConfig.h"
@@ -33,6 +34,8 @@ class UDPOperNetwork : public UDPNetwork {
     // Launches the thread and returns once its sockets are up (true) or have failed.
     bool StartUp();
     const std::string& Address() const { return address_; }
+    // Received packets dropped because their datagram did not hold them whole.
+    std::uint64_t DroppedPackets() const { return receiveEndpoint_.DroppedPackets(); }
 
   private:
     KestCache* cache_;
