@@ -112,6 +112,10 @@ TEST_F(UdpLinkTest, LostDatagramsOnlyLeaveGaps) {
     EXPECT_GT(std::int32_t(kl_time() - first), 3000) << "time goes on with the data that comes";
     EXPECT_TRUE(gKestCache->IsInit());
     EXPECT_EQ(gKestCache->GetMalformedCount(), 0u);
+    const auto* network =
+        dynamic_cast<Network::UDPOperNetwork*>(Network::OperNetwork::CurrentNetwork());
+    ASSERT_NE(network, nullptr);
+    EXPECT_EQ(network->DroppedPackets(), 0u) << "the processor's datagrams hold whole packets";
     EXPECT_EQ(kl_close(), KL_SUCCESS);
 }
 
