@@ -45,6 +45,7 @@ ContDataBuffer<T>::ContDataBuffer(std::uint32_t depth, std::uint32_t channels, s
     const std::uint64_t values = std::uint64_t(depth) * channels;
     if (period > 0 && values != 0 && values <= kMaxValues) {
         depth_ = depth;
+        fresh_ = depth; // the zeros of a new ring read as they are
         size_ = static_cast<std::uint32_t>(values);
         ring_.assign(size_, T(0));
     }
@@ -63,10 +64,11 @@ template <typename T> void ContDataBuffer<T>::AddTimeSample(const T* values, std
         }
         const std::uint32_t missing = static_cast<std::uint32_t>(elapsed / period_) - 1;
         if (missing >= depth_) {
-            // The whole ring would be overwritten by markers: write each row once and move
-            // the write position as far as the missing rows would have moved it.
-            std::fill(ring_.begin(), ring_.end(), T(kContGapMarker));
+            // Every row held would become a marker: note that instead of writing them, so a
+            // far jump costs no more than a short gap. Reads show markers for rows older
+            // than the fresh ones.
             writeRow_ = static_cast<std::uint32_t>((std::uint64_t(writeRow_) + missing) % depth_);
+            fresh_ = 0;
         } else if (missing != 0) {
             const std::uint32_t tail = std::min(missing, depth_ - writeRow_);
             T* ring = ring_.data();
@@ -77,12 +79,14 @@ template <typename T> void ContDataBuffer<T>::AddTimeSample(const T* values, std
             if (writeRow_ >= depth_) {
                 writeRow_ -= depth_;
             }
+            fresh_ = std::min(depth_, fresh_ + missing);
         }
     }
     std::copy_n(values, channels_, ring_.data() + std::size_t(writeRow_) * channels_);
     if (++writeRow_ == depth_) {
         writeRow_ = 0;
     }
+    fresh_ = std::min(depth_, fresh_ + 1);
     lastTime_ = time;
     stored_ = true;
 }
@@ -95,9 +99,23 @@ template <typename T> std::uint32_t ContDataBuffer<T>::RowStart(std::uint32_t ba
 template <typename T>
 void ContDataBuffer<T>::CopyRows(float* dest, std::uint32_t firstBack, std::uint32_t count,
                                  std::uint32_t channel, bool scale) const {
+    const std::uint32_t width = channel == kAll ? channels_ : 0;
+    // Rows older than the fresh ones lie before a gap of a whole ring or more: markers.
+    const std::uint32_t stale = firstBack > fresh_ ? std::min(count, firstBack - fresh_) : 0;
+    if (stale != 0) {
+        const T marker = T(kContGapMarker);
+        const float value =
+            scale && scale_ != 1.0 ? Convert<true>(marker, scale_) : Convert<false>(marker, scale_);
+        const std::size_t values = std::size_t(stale) * (width == 0 ? 1 : width);
+        dest = std::fill_n(dest, values, value);
+        firstBack -= stale;
+        count -= stale;
+        if (count == 0) {
+            return;
+        }
+    }
     const std::uint32_t firstRow = RowStart(firstBack);
     const std::uint32_t headRows = std::min(count, depth_ - firstRow);
-    const std::uint32_t width = channel == kAll ? channels_ : 0;
     const std::uint32_t offset = channel == kAll ? 0 : channel;
     const T* ring = ring_.data();
     const T* first = ring + std::size_t(firstRow) * channels_ + offset;

@@ -2,7 +2,9 @@
 //
 // One row per time sample, one value per channel. The receive thread appends a row per
 // continuous data packet and fills any gap in processor time with marker rows, so that a
-// row's distance from the newest row always equals its distance in sample periods. Reads
+// row's distance from the newest row always equals its distance in sample periods. A gap of
+// a whole ring or more writes no markers: it only notes that every row before it is one,
+// and reads return markers for those rows. Reads
 // copy one channel, or every channel, either the newest rows or the rows from a given
 // processor time on.
 //
@@ -32,7 +34,8 @@ template <typename T> class ContDataBuffer {
 
     // Stores one row of GetChannels() values taken at processor time `time`. A time that is
     // not at least one period after the newest row is dropped; a time several periods on
-    // writes marker rows for the missing samples first (at most one ring's worth).
+    // writes marker rows for the missing samples first, or, a ring or more on, marks every
+    // row held as one without writing it.
     void AddTimeSample(const T* values, std::uint32_t time);
 
     // Processor time of the newest row; 0 before the first row.
@@ -83,6 +86,9 @@ template <typename T> class ContDataBuffer {
     // Row that the next sample goes into, always below depth_. Kept as a row index rather
     // than a running count of values so that it never wraps out of step with the ring.
     std::uint32_t writeRow_ = 0;
+    // Newest rows (up to depth_) written since the last gap of a whole ring or more; the
+    // rows before them read as markers whatever they hold.
+    std::uint32_t fresh_ = 0;
     std::int32_t period_ = 0;
     std::uint32_t lastTime_ = 0;
     bool stored_ = false;

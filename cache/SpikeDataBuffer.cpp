@@ -17,6 +17,11 @@ template <typename T> void SpikeDataBuffer<T>::AddEventPacket(const T* packet, i
         T& slot = ring_[nextSlot_];
         // Packets may sit anywhere in a receive buffer: copy the bytes, not the object.
         std::memcpy(static_cast<void*>(&slot), packet, sizeof(T));
+        // A longer packet is stored cut to the record: its size byte says what was stored.
+        constexpr std::uint8_t kStoredWords = sizeof(T) / 4;
+        if (slot.header.size > kStoredWords) {
+            slot.header.size = kStoredWords;
+        }
         sequences_[nextSlot_] = sequence;
         if (++nextSlot_ == capacity_) {
             nextSlot_ = 0;

@@ -35,7 +35,8 @@ template <typename T> class SpikeDataBuffer {
     SpikeDataBuffer(const SpikeDataBuffer&) = delete;
     SpikeDataBuffer& operator=(const SpikeDataBuffer&) = delete;
 
-    // Stores a copy of the record, overwriting the oldest once the ring is full. A sequence
+    // Stores a copy of the record, overwriting the oldest once the ring is full; a packet
+    // longer than the record is cut to it, and so is its size byte. A sequence
     // number that is not the previous one plus 1 (mod 2^16), nor a repeat of it or one less,
     // is noted as a gap.
     virtual void AddEventPacket(const T* packet, int sequence);

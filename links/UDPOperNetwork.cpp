@@ -17,6 +17,8 @@ namespace Network {
 namespace {
 
 constexpr auto kIdleSleep = std::chrono::microseconds(20);
+// Room for the largest datagram: the thread takes every packet out after each receive.
+constexpr std::uint64_t kReceiveCapacity = kLargestDatagram + 1;
 
 // Bytes the kernel holds for `socket` (SK_MEMINFO_RMEM_ALLOC) and the most it will hold
 // (SK_MEMINFO_RCVBUF); false when the system does not tell.
@@ -45,7 +47,7 @@ UDPOperNetwork::UDPOperNetwork(KestCache* cache, const char* address, const NetC
       config_(config),
       address_(address != nullptr && address[0] != '\0' ? address : config.BroadcastAddress()),
       receiveEndpoint_(net::kInvalidSocket, OperNetwork::gConfigBuffer, kUdpChunkLimit,
-                       kUdpReceiveCapacity, AnyAddress(), OutputClient::kDatagram) {}
+                       kReceiveCapacity, AnyAddress(), OutputClient::kDatagram) {}
 
 UDPOperNetwork::~UDPOperNetwork() {
     Shutdown();
@@ -115,10 +117,9 @@ void UDPOperNetwork::ServerMain(unsigned short localPort, unsigned short remoteP
     bool behind = false;
     while (!StopRequested()) {
         const long sent = configEndpoint_.Send();
-        // A datagram that ended inside a packet leaves bytes behind that wait for more; only
-        // new bytes make the pass start again at once.
+        // Each datagram is framed on its own; only new bytes make the pass start again at once.
         const std::uint64_t before = receiveEndpoint_.Fill();
-        const long held = receiveEndpoint_.RecvFromNetwork(kUdpChunkLimit);
+        const long held = receiveEndpoint_.RecvFromNetwork(kLargestDatagram - 1);
         if (held > 0) {
             // Each receive takes one datagram; its sender tells operators apart.
             const std::uint32_t source = receiveEndpoint_.LastSource();

@@ -2,7 +2,8 @@
 // port on every local address takes the processor's datagrams; a separate send socket sends
 // what the configuration sender publishes in "configBuffer" to the processor address (the
 // wired network's broadcast address unless one is given), in datagrams of whole packets of
-// at most 1440 bytes. One thread of its own sends, receives and feeds the cache.
+// at most 1440 bytes. One thread of its own sends, receives and feeds the cache. Every
+// datagram received is read whole and framed on its own (see IOClient).
 //
 // Configuration packets (answers, echoes, error messages) share the receive socket with the
 // data streams. A link that falls behind (a busy machine) would let the kernel drop whole
@@ -47,6 +48,8 @@ class UDPOperNetwork : public UDPNetwork {
     std::uint64_t SkippedDataPackets() const {
         return skippedData_.load(std::memory_order_relaxed);
     }
+    // Received packets dropped because their datagram did not hold them whole.
+    std::uint64_t DroppedPackets() const { return receiveEndpoint_.DroppedPackets(); }
 
   private:
     // Whether the link is behind now, given whether it was on the previous pass.

@@ -3,17 +3,52 @@
 #include "transport/Logger.h"
 #include "transport/SocketAddress.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
 
 namespace Network {
 
+namespace {
+
+// Length of the run of whole packets at the front of a datagram that fits in `room`. The
+// packets after that run are counted in *dropped; a packet cut short at the datagram's end,
+// of size 0 or shorter than a header leaves nothing to frame after it and counts as one.
+std::uint64_t FrameDatagram(const std::uint8_t* datagram, std::uint64_t length, std::uint64_t room,
+                            std::uint64_t* dropped) {
+    std::uint64_t offset = 0;
+    std::uint64_t kept = 0;
+    bool keeping = true;
+    while (offset < length) {
+        const std::uint64_t left = length - offset;
+        const std::uint64_t size =
+            left >= kKestHeaderSize ? std::uint64_t(datagram[offset]) * 4 : 0;
+        if (size < kKestHeaderSize || size > left) {
+            ++*dropped;
+            break;
+        }
+        keeping = keeping && offset + size <= room;
+        if (keeping) {
+            kept = offset + size;
+        } else {
+            ++*dropped;
+        }
+        offset += size;
+    }
+    return kept;
+}
+
+} // namespace
+
 IOClient::IOClient(net::sock_t socket, CircularKestBuffer& ring, std::uint64_t chunkLimit,
                    std::uint64_t receiveCapacity, const sockaddr_in& peer, std::uint32_t flags)
     : OutputClient(socket, ring, chunkLimit, peer, flags),
       receive_(new std::uint8_t[receiveCapacity]), receiveCapacity_(receiveCapacity),
-      scratch_(new std::uint8_t[receiveCapacity]) {}
+      scratchCapacity_(IsDatagram() ? std::max(receiveCapacity, kLargestDatagram)
+                                    : receiveCapacity) {
+    scratch_.reset(new std::uint8_t[scratchCapacity_]);
+}
 
 IOClient::~IOClient() = default;
 
@@ -39,15 +74,11 @@ long IOClient::RecvFromNetwork(std::size_t minimumFree) {
     if (socket_ < 0) {
         return -1;
     }
-    sockaddr_in from{};
-    socklen_t fromLength = sizeof from;
-    const long got = IsDatagram() ? recvfrom(socket_, scratch_.get(), freeRoom, 0,
-                                             reinterpret_cast<sockaddr*>(&from), &fromLength)
-                                  : recv(socket_, scratch_.get(), freeRoom, 0);
+    if (IsDatagram()) {
+        return ReceiveDatagram(freeRoom);
+    }
+    const long got = recv(socket_, scratch_.get(), freeRoom, 0);
     if (got > 0) {
-        if (IsDatagram() && from.sin_family == AF_INET) {
-            lastSource_ = from.sin_addr.s_addr;
-        }
         // Taking packets out only ever moves bytes down, so the room seen above is still
         // there.
         std::lock_guard<std::mutex> lock(receiveMutex_);
@@ -56,12 +87,46 @@ long IOClient::RecvFromNetwork(std::size_t minimumFree) {
         return static_cast<long>(fill_);
     }
     if (got == 0) {
-        if (IsDatagram()) {
-            return static_cast<long>(Fill());
-        }
         Close();
         return 0;
     }
+    return ReceiveFailed();
+}
+
+long IOClient::ReceiveDatagram(std::uint64_t freeRoom) {
+    sockaddr_in from{};
+    socklen_t fromLength = sizeof from;
+    // MSG_TRUNC: the length returned is the datagram's own, even when it did not fit.
+    const long got = recvfrom(socket_, scratch_.get(), scratchCapacity_, MSG_TRUNC,
+                              reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (got < 0) {
+        return ReceiveFailed();
+    }
+    if (from.sin_family == AF_INET) {
+        lastSource_ = from.sin_addr.s_addr;
+    }
+    std::uint64_t dropped = 0;
+    std::uint64_t kept = 0;
+    if (std::uint64_t(got) > scratchCapacity_) {
+        dropped = 1;
+    } else {
+        kept = FrameDatagram(scratch_.get(), std::uint64_t(got), freeRoom, &dropped);
+    }
+    if (dropped != 0) {
+        droppedPackets_.fetch_add(dropped, std::memory_order_relaxed);
+    }
+    std::lock_guard<std::mutex> lock(receiveMutex_);
+    if (kept != 0) {
+        // Taking packets out only ever moves bytes down, so the room seen before is still
+        // there.
+        std::memcpy(receive_.get() + start_ + fill_, scratch_.get(),
+                    static_cast<std::size_t>(kept));
+        fill_ += kept;
+    }
+    return static_cast<long>(fill_);
+}
+
+long IOClient::ReceiveFailed() {
     const int error = errno;
     if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR) {
         return static_cast<long>(Fill());

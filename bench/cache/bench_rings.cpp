@@ -1,5 +1,5 @@
-// Cost of the continuous ring on the receive path (one 32-channel row per packet) and on the
-// read path (one channel over the whole 5.12 s of a 30 kHz stream).
+// Cost of the continuous ring on the receive path (one 32-channel row per packet, also after
+// a gap) and on the read path (one channel over the whole 5.12 s of a 30 kHz stream).
 #include "cache/ContDataBuffer.h"
 
 #include <benchmark/benchmark.h>
@@ -25,6 +25,22 @@ static void BM_AddTimeSample(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_AddTimeSample);
+
+// A row after a gap of `range(0)` missing samples: 1 (one marker row) or a jump of many rings,
+// which costs no more than the short gap.
+static void BM_AddAfterGap(benchmark::State& state) {
+    ContDataBuffer<short> ring(kContRingTicks, kChannels, 1, 0.25);
+    std::vector<short> row(kChannels);
+    const std::uint32_t step = std::uint32_t(state.range(0)) + 1;
+    std::uint32_t time = 1;
+    for (auto _ : state) {
+        ring.AddTimeSample(row.data(), time);
+        time += step;
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_AddAfterGap)->Arg(1)->Arg(10 * kContRingTicks);
 
 static void BM_GetDataFromTop(benchmark::State& state) {
     ContDataBuffer<short> ring(kContRingTicks, kChannels, 1, 0.25);

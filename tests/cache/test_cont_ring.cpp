@@ -226,6 +226,31 @@ TEST(ContRing, HugeGapFillsOneRingOfMarkersAndStaysRowAligned) {
     }
 }
 
+// A jump of a ring or more used to write a whole ring of markers for every such packet; it
+// now only notes the gap. The rows it covers still read as markers, beside later short gaps
+// and by time, until new rows have replaced them.
+TEST(ContRing, JumpOfARingOrMoreReadsAsMarkersUntilOverwritten) {
+    ShortRing ring(5, 2, 2, 0.5);
+    for (std::uint32_t t = 2; t <= 10; t += 2) {
+        ring.AddTimeSample(Row(2, int(t)).data(), t);
+    }
+    ring.AddTimeSample(Row(2, 100).data(), 10 + 2 * 40);
+    ring.AddTimeSample(Row(2, 200).data(), 90 + 2 * 2); // one marker row
+    EXPECT_EQ(Top(ring, 1, 5), (std::vector<float>{-32768, -32768, 101, -32768, 201}));
+    EXPECT_EQ(Top(ring, 0, 5, true), (std::vector<float>{-16384, -16384, 50, -16384, 100}));
+    EXPECT_EQ(Since(ring, 88, 0, 5), (std::vector<float>{-32768, 100, -32768, 200}));
+    std::vector<float> all(10);
+    std::uint32_t channels = 0;
+    ASSERT_EQ(ring.GetAllDataByTimeStamp(all.data(), &channels, 88, 5, false), 4u);
+    EXPECT_EQ(all, (std::vector<float>{-32768, -32768, 100, 101, -32768, -32768, 200, 201, 0, 0}));
+
+    ring.AddTimeSample(Row(2, 300).data(), 96);
+    ring.AddTimeSample(Row(2, 400).data(), 98);
+    EXPECT_EQ(Top(ring, 0, 5), (std::vector<float>{100, -32768, 200, 300, 400}));
+    ring.AddTimeSample(Row(2, 500).data(), 98 + 2 * 6); // a ring of missing rows
+    EXPECT_EQ(Top(ring, 0, 5), (std::vector<float>{-32768, -32768, -32768, -32768, 500}));
+}
+
 TEST(ContRing, GapJustShorterThanTheRingKeepsTheOldestRow) {
     ShortRing ring(6, 2, 3, 1.0);
     ring.AddTimeSample(Row(2, 10).data(), 3);

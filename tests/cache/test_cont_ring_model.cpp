@@ -118,6 +118,9 @@ template <typename T> void RunAgainstModel(std::uint32_t seed, std::size_t* warn
         case 2:
             time += std::uint32_t(period) * pick(2, 2 * depth + 2); // a gap
             break;
+        case 3:
+            time += std::uint32_t(period) * pick(depth, 20 * depth); // a ring or more
+            break;
         default:
             time += std::uint32_t(period);
             break;

@@ -187,6 +187,33 @@ TEST(EventRing, DigitalEventsKeepEveryField) {
     EXPECT_EQ(sequences[1], 80);
 }
 
+// Packets longer than a record were stored cut to it with their own size byte, so a record
+// handed out claimed more bytes than it has (158 words in a 30-word record).
+TEST(EventRing, LongerPacketsAreStoredWithTheRecordsSize) {
+    std::vector<std::uint8_t> longSegment(632, 0x5A);
+    const auto segment = Segment(700, 3);
+    std::memcpy(longSegment.data(), &segment, sizeof segment);
+    longSegment[0] = 158;
+    SegmentRing segments(4);
+    segments.AddEventPacket(reinterpret_cast<const KestSegmentDataPacketFixed*>(longSegment.data()),
+                            3);
+    segments.AddEventPacket(&segment, 4);
+    KestSegmentDataPacketFixed out[2];
+    ASSERT_EQ(segments.GetEventPackets(out, nullptr, 2), 2u);
+    for (const auto& record : out) {
+        EXPECT_EQ(0, std::memcmp(&record, &segment, sizeof segment)) << "only the size cut";
+    }
+
+    std::vector<std::uint8_t> longDigital(36, 0x11);
+    longDigital[0] = 9;
+    DigitalRing digital(2);
+    digital.AddEventPacket(reinterpret_cast<const KestDigitalEventPacket*>(longDigital.data()), 1);
+    const auto block = digital.GetEventPackets();
+    ASSERT_EQ(block.records.size(), 1u);
+    EXPECT_EQ(block.records[0].header.size, 7);
+    EXPECT_EQ(block.records[0].header.procId, 0x11);
+}
+
 TEST(EventRing, ZeroCapacityCountsButHoldsNothing) {
     SegmentRing ring(0);
     AddRun(ring, 1, 3, 0);

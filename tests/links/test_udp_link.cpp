@@ -7,6 +7,7 @@
 #include "client/events/StimEnableEvent.h"
 #include "include/kestlib.h"
 #include "links/OperNetwork.h"
+#include "links/UDPOperNetwork.h"
 #include "transport/ClientFamily.h"
 
 #include <gtest/gtest.h>
@@ -114,6 +115,10 @@ TEST_F(UdpLinkTest, LostDatagramsOnlyLeaveGaps) {
         << "time goes on with the data that comes";
     EXPECT_TRUE(gKestCache->IsInit());
     EXPECT_EQ(gKestCache->GetMalformedCount(), 0u);
+    const auto* network =
+        dynamic_cast<Network::UDPOperNetwork*>(Network::OperNetwork::CurrentNetwork());
+    ASSERT_NE(network, nullptr);
+    EXPECT_EQ(network->DroppedPackets(), 0u) << "the processor's datagrams hold whole packets";
     EXPECT_EQ(kl_close(), KL_SUCCESS);
 }
 
@@ -327,4 +332,91 @@ TEST(UdpLinkWireTest, SendsToTheBroadcastAddressAndListensOnItsPort) {
     close(processor);
     EXPECT_EQ(gKestCache, nullptr);
     EXPECT_EQ(gNetworkState.load(), 2);
+}
+
+namespace {
+
+// A packet of the processor's own module: it sets the processor time.
+std::vector<std::uint8_t> TimePacket(std::uint32_t time) {
+    return {3,
+            1,
+            0,
+            0,
+            std::uint8_t(time),
+            std::uint8_t(time >> 8),
+            std::uint8_t(time >> 16),
+            std::uint8_t(time >> 24),
+            1,
+            0,
+            0,
+            0};
+}
+
+} // namespace
+
+// The link used to join a packet cut short at the end of one datagram with the next
+// datagram's bytes, and read only the first 4320 bytes of a datagram: one short datagram
+// from any host swallowed the processor's next one and forged a time from its bytes.
+TEST(UdpLinkWireTest, EachDatagramStandsAloneAndIsReadWhole) {
+    LINKS_REQUIRE_LOOPBACK();
+    const paxsim::NetConfig net = links_test::UseLoopbackNet(0);
+    const int processor = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(net.ConfigPort());
+    inet_pton(AF_INET, (net.wiredNet + ".255").c_str(), &at.sin_addr);
+    ASSERT_EQ(bind(processor, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    sockaddr_in link{};
+    link.sin_family = AF_INET;
+    link.sin_port = htons(net.ClientPort());
+    inet_pton(AF_INET, "127.0.0.1", &link.sin_addr);
+    auto send = [&](const std::vector<std::uint8_t>& datagram) {
+        return sendto(processor, datagram.data(), datagram.size(), 0,
+                      reinterpret_cast<sockaddr*>(&link), sizeof link) == ssize_t(datagram.size());
+    };
+
+    using namespace Network::OperNetwork;
+    ASSERT_TRUE(StartUDPOper(""));
+    const auto* network = dynamic_cast<Network::UDPOperNetwork*>(CurrentNetwork());
+    ASSERT_NE(network, nullptr);
+
+    // Each announces more than its datagram holds; the last one's header carries a far time.
+    const std::vector<std::vector<std::uint8_t>> hostile = {
+        {5, 1, 0},
+        {10, 1, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0},
+        {0, 1, 0, 0, 9, 9, 9, 9, 1, 0, 0, 0},
+        {3, 1, 0, 0, 100, 0, 0, 0, 1, 0, 0, 0, 3, 1, 0, 0, 101, 0},
+        [] {
+            std::vector<std::uint8_t> far(40, 0);
+            far[0] = 32;
+            far[1] = 1;
+            far[4] = far[5] = far[6] = 0x70;
+            return far;
+        }(),
+    };
+    std::uint32_t time = 1000;
+    for (std::size_t i = 0; i < hostile.size(); ++i) {
+        ASSERT_TRUE(send(hostile[i]));
+        ASSERT_TRUE(send(TimePacket(++time)));
+        ASSERT_TRUE(WaitFor([&] { return gKestCache->GetPAXTime() == time; }))
+            << "datagram " << i << ": time " << gKestCache->GetPAXTime();
+        EXPECT_EQ(network->DroppedPackets(), i + 1);
+    }
+
+    // The largest datagram: whole time packets and 11 bytes of a last one.
+    std::vector<std::uint8_t> largest;
+    while (largest.size() + 12 <= Network::kLargestDatagram) {
+        const auto packet = TimePacket(++time);
+        largest.insert(largest.end(), packet.begin(), packet.end());
+    }
+    const auto cut = TimePacket(time + 1000);
+    largest.insert(largest.end(), cut.begin(), cut.begin() + 11);
+    ASSERT_EQ(largest.size(), Network::kLargestDatagram);
+    ASSERT_TRUE(send(largest));
+    EXPECT_TRUE(WaitFor([&] { return gKestCache->GetPAXTime() == time; }))
+        << "the last whole packet sets the time: " << gKestCache->GetPAXTime();
+    EXPECT_EQ(network->DroppedPackets(), hostile.size() + 1);
+
+    NetworkShutdown();
+    close(processor);
 }
