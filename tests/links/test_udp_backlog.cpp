@@ -4,8 +4,9 @@
 #include "LinkTestEnv.h"
 
 #include "cache/KestCache.h"
-#include "links/UDPOperNetwork.h"
+#include "client/Connection.h"
 #include "links/OperNetwork.h"
+#include "links/UDPOperNetwork.h"
 #include "tests/cache/TestModel.h"
 
 #include <gtest/gtest.h>
