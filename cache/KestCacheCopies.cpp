@@ -4,8 +4,8 @@
 #include "cache/KestCache.h"
 
 #include "cache/ModuleData.h"
-#include "protocol/RecordText.h"
 #include "cache/StreamSwitch.h"
+#include "protocol/RecordText.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,13 +1,13 @@
 // Filters of a front end: their names, their choices, a choice's description, selecting a
 // choice and uploading a filter into the custom slot.
+#include "include/kestlib.h"
 #include "lib/LibraryGuard.h"
 #include "lib/SignalSupport.h"
-#include "include/kestlib.h"
 
 #include "cache/KestCache.h"
-#include "protocol/KestPacket.h"
 #include "client/KestClient.h"
 #include "client/KestSendAndRecv.h"
+#include "protocol/KestPacket.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,9 +1,9 @@
 #include "lib/FrontEndAccess.h"
 
 #include "cache/KestCache.h"
-#include "protocol/RecordText.h"
 #include "client/KestClient.h"
 #include "client/KestSendAndRecv.h"
+#include "protocol/RecordText.h"
 
 #include <cstdarg>
 #include <cstddef>

@@ -1,8 +1,8 @@
 // Front-end setting calls: fast settle, the channel ground and reference switches and the
 // list of a module's outputs.
+#include "include/kestlib.h"
 #include "lib/FrontEndAccess.h"
 #include "lib/LibraryGuard.h"
-#include "include/kestlib.h"
 
 #include "cache/KestCache.h"
 #include "client/KestClient.h"

@@ -1,8 +1,8 @@
 // Impedance calls: the test currents a front end offers and the measurement of several
 // electrodes of one front end.
+#include "include/kestlib.h"
 #include "lib/ImpedanceTiming.h"
 #include "lib/LibraryGuard.h"
-#include "include/kestlib.h"
 
 #include "cache/KestCache.h"
 #include "cache/ModuleData.h"

@@ -1,7 +1,7 @@
 // Output source calls: which stream drives each digital output (module 34) and each analog
 // output (module 33), and the change of that source.
-#include "lib/LibraryGuard.h"
 #include "include/kestlib.h"
+#include "lib/LibraryGuard.h"
 
 #include "cache/KestCache.h"
 #include "client/KestClient.h"

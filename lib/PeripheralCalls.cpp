@@ -1,14 +1,14 @@
 // Peripheral calls: the processor's batteries, power sensors, audio tone, front-panel buttons
 // and LEDs, all properties of the processor's own module (module 0).
+#include "include/kestlib.h"
 #include "lib/CachedRecord.h"
 #include "lib/LibraryGuard.h"
-#include "include/kestlib.h"
 
 #include "cache/KestCache.h"
-#include "protocol/KestPacket.h"
 #include "cache/ModuleData.h"
 #include "client/KestClient.h"
 #include "client/KestSendAndRecv.h"
+#include "protocol/KestPacket.h"
 
 #include <cstddef>
 #include <cstdint>

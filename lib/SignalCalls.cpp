@@ -1,11 +1,11 @@
 // Stream switches: whether a stream of an electrode is sent, and switching it on or off.
+#include "include/kestlib.h"
 #include "lib/LibraryGuard.h"
 #include "lib/SignalSupport.h"
-#include "include/kestlib.h"
 
 #include "cache/KestCache.h"
-#include "protocol/KestPacket.h"
 #include "client/KestClient.h"
+#include "protocol/KestPacket.h"
 
 #include <cstdio>
 

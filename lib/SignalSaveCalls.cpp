@@ -1,16 +1,16 @@
 // File-save selection: which streams of an electrode are saved to file, by the processor
 // itself or by a recording operator. Each front end has a selection descriptor whose entries
 // name a stream (module and stream id) and carry a channel mask.
+#include "include/kestlib.h"
 #include "lib/LibraryGuard.h"
 #include "lib/SignalSupport.h"
-#include "include/kestlib.h"
 
 #include "cache/KestCache.h"
-#include "protocol/KestPacket.h"
 #include "client/KestClient.h"
-#include "transport/ClientFamily.h"
 #include "links/OperAddress.h"
 #include "links/OperRegistry.h"
+#include "protocol/KestPacket.h"
+#include "transport/ClientFamily.h"
 
 #include <chrono>
 #include <cstdio>

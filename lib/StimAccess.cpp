@@ -2,8 +2,8 @@
 
 #include "cache/KestCache.h"
 #include "client/KestClient.h"
-#include "stim/StimSeqManager.h"
 #include "client/events/StimEnableEvent.h"
+#include "stim/StimSeqManager.h"
 
 #include <algorithm>
 #include <chrono>

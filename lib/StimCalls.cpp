@@ -2,13 +2,13 @@
 // exhausting resistor, trigger source) and the software triggers. Every read copies the
 // cached record under the cache lock after checking its stored size; writes go out without
 // waiting for the echo.
+#include "include/kestlib.h"
 #include "lib/LibraryGuard.h"
 #include "lib/StimAccess.h"
-#include "include/kestlib.h"
 
 #include "cache/KestCache.h"
-#include "protocol/KestPacket.h"
 #include "client/KestClient.h"
+#include "protocol/KestPacket.h"
 
 #include <cstdint>
 #include <cstdio>

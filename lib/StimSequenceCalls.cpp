@@ -1,11 +1,11 @@
 // Stimulation sequences and calibration tables: loading sequences built by the caller,
 // reading, loading and starting an electrode's calibration.
-#include "lib/LibraryGuard.h"
 #include "include/kestlib.h"
+#include "lib/LibraryGuard.h"
 
 #include "cache/KestCache.h"
-#include "protocol/KestPacket.h"
 #include "client/KestClient.h"
+#include "protocol/KestPacket.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -2,15 +2,15 @@
 // status and command response, and given commands, through word-array properties of its
 // hardware module. A request clears the cached record first and then waits for the
 // processor's answer to fill it again.
+#include "include/kestlib.h"
 #include "lib/CachedRecord.h"
 #include "lib/LibraryGuard.h"
-#include "include/kestlib.h"
 
 #include "cache/KestCache.h"
-#include "protocol/KestPacket.h"
 #include "cache/ModuleData.h"
 #include "client/KestClient.h"
 #include "client/KestSendAndRecv.h"
+#include "protocol/KestPacket.h"
 
 #include <algorithm>
 #include <chrono>

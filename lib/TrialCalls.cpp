@@ -1,7 +1,7 @@
 // The recording trial of an operator: kl_trial and its record form kl_trial2.
+#include "include/kestlib.h"
 #include "lib/LibraryGuard.h"
 #include "lib/TrialRules.h"
-#include "include/kestlib.h"
 
 #include "cache/KestCache.h"
 #include "client/KestClient.h"

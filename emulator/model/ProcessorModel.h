@@ -111,12 +111,46 @@ class ProcessorModel {
                  std::size_t length) const;
     void Echo(std::uint8_t module, std::uint16_t index, std::uint32_t now, Outbox& out);
     void Send(std::uint8_t module, std::uint16_t index, std::uint32_t now, Outbox& out);
-    // Behaviour after a set has been stored; returns false when the set must not be echoed
-    // the ordinary way (the behaviour answered itself).
+    // Behaviour after a set has been stored, chosen by the module's kind and the property's
+    // name (ModuleActions.cpp, FrontEndActions.cpp); returns false when the set must not be
+    // echoed the ordinary way (the behaviour answered itself).
+    using Action = bool (ProcessorModel::*)(ModuleModel& module, std::uint16_t index,
+                                            std::uint32_t now, Outbox& out);
+    struct NamedAction {
+        const char* name;
+        Action act;
+    };
     bool Act(ModuleModel& module, std::uint16_t index, std::uint32_t now, Outbox& out);
+    // The action named after the property at index, nullptr when none is.
+    Action FindAction(const NamedAction* actions, std::size_t count, const ModuleModel& module,
+                      std::uint16_t index) const;
+    bool ActOnProcessor(ModuleModel& module, std::uint16_t index, std::uint32_t now, Outbox& out);
+    bool ActOnDigitalOutput(ModuleModel& module, std::uint16_t index);
+    bool ActOnFrontEnd(ModuleModel& module, std::uint16_t index, std::uint32_t now, Outbox& out);
+    // The processor module's behaviours (ModuleActions.cpp).
+    bool OnRestartTrigger(ModuleModel& module, std::uint16_t index, std::uint32_t now, Outbox& out);
+    bool OnAllStimTrigger(ModuleModel& module, std::uint16_t index, std::uint32_t now, Outbox& out);
+    bool OnAllStimEnable(ModuleModel& module, std::uint16_t index, std::uint32_t now, Outbox& out);
+    bool OnTrialDescriptor(ModuleModel& module, std::uint16_t index, std::uint32_t now,
+                           Outbox& out);
+    // A front end's hardware module behaviours (FrontEndActions.cpp).
+    bool OnStimTrigger(ModuleModel& module, std::uint16_t index, std::uint32_t now, Outbox& out);
+    bool OnStimEnable(ModuleModel& module, std::uint16_t index, std::uint32_t now, Outbox& out);
+    bool OnImpedanceCycle(ModuleModel& module, std::uint16_t index, std::uint32_t now, Outbox& out);
+    bool OnImplantConnectionStatus(ModuleModel& module, std::uint16_t index, std::uint32_t now,
+                                   Outbox& out);
+    bool OnImplantSearchTrigger(ModuleModel& module, std::uint16_t index, std::uint32_t now,
+                                Outbox& out);
+    bool OnImplantRead(ModuleModel& module, std::uint16_t index, std::uint32_t now, Outbox& out);
+    bool OnStimCalibration(ModuleModel& module, std::uint16_t index, std::uint32_t now,
+                           Outbox& out);
+    // Stimulation playback (StimPlayback.cpp).
     void LoadStimSequence(ModuleModel& module, unsigned channel, std::uint32_t now);
     void TriggerStim(int onlyModule, std::uint32_t now);
     void EmitStimSegment(const StimPlay& play, std::uint32_t time, Outbox& out);
+    // Segments of the sequences that became due by now.
+    void PlayStim(std::uint32_t now, Outbox& out);
+    // An impedance cycle's measurements (ImpedanceMeasurement.cpp).
     void MeasureImpedance(ModuleModel& module, std::uint32_t now, Outbox& out);
     bool NameIs(const ModuleModel& module, const char* name, std::uint16_t index) const;
     // Whether the transceiver knob holds back the answers to a set of this property, and

@@ -4,8 +4,8 @@
 #include "mex/KestMexFcn/MexError.h"
 #include "mex/KestMexFcn/MxIo.h"
 
-#include "lib/SignalSupport.h"
 #include "include/kestlib.h"
+#include "lib/SignalSupport.h"
 
 #include <algorithm>
 

@@ -3,11 +3,11 @@
 // kept by the processor and by a recording operator.
 #include "LiveProcessor.h"
 
-#include "protocol/KestPacket.h"
 #include "client/KestClient.h"
 #include "emulator/model/OperatorModel.h"
 #include "lib/SignalSupport.h"
 #include "links/OperRegistry.h"
+#include "protocol/KestPacket.h"
 
 #include <gtest/gtest.h>
 

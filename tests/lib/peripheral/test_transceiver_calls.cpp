@@ -1,6 +1,6 @@
 // The implant transceiver calls against the emulated transceiver front end (electrodes
 // 96-127, module 7): answers at once, late and never.
-#include "tests/peripheral_calls/PeripheralFixture.h"
+#include "tests/lib/peripheral/PeripheralFixture.h"
 
 #include "protocol/KestPacket.h"
 

@@ -3,8 +3,8 @@
 // reported for itself. Operators cannot be added on this link.
 #include "TrialTestKit.h"
 
-#include "protocol/KestPacketBuilder.h"
 #include "emulator/server/Fd.h"
+#include "protocol/KestPacketBuilder.h"
 
 #include <atomic>
 #include <chrono>

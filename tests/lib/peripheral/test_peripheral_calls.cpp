@@ -1,6 +1,6 @@
 // Batteries, power sensors, the audio tone, front-panel buttons and LEDs against the emulated
 // processor.
-#include "tests/peripheral_calls/PeripheralFixture.h"
+#include "tests/lib/peripheral/PeripheralFixture.h"
 
 #include "protocol/KestPacket.h"
 

@@ -3,10 +3,10 @@
 // straight into the cache. A call that cleared the record it waits on only after sending
 // would wipe such an answer out and time out.
 #include "cache/KestCache.h"
-#include "protocol/KestPacketBuilder.h"
 #include "client/KestClient.h"
 #include "emulator/model/ProcessorModel.h"
 #include "include/kestlib.h"
+#include "protocol/KestPacketBuilder.h"
 #include "tests/client/ClientKit.h"
 
 #include <gtest/gtest.h>

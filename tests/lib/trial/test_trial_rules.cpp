@@ -1,6 +1,6 @@
 // The status words of a trial and what each does to the operator's status.
-#include "protocol/KestPacket.h"
 #include "lib/TrialRules.h"
+#include "protocol/KestPacket.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 #include "tests/links/LinkTestEnv.h"
 
 #include "client/KestSendAndRecv.h"
-#include "lib/StimAccess.h"
 #include "include/kestlib.h"
+#include "lib/StimAccess.h"
 
 #include <gtest/gtest.h>
 

@@ -6,9 +6,9 @@
 #include "client/KestSendAndRecv.h"
 #include "emulator/model/ImpedanceKnobs.h"
 #include "emulator/model/ProcessorModel.h"
+#include "include/kestlib.h"
 #include "lib/FrontEndAccess.h"
 #include "lib/ImpedanceTiming.h"
-#include "include/kestlib.h"
 
 #include <gtest/gtest.h>
 
