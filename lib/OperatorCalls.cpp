@@ -2,14 +2,38 @@
 #include "include/kestlib.h"
 #include "lib/LibraryGuard.h"
 
+#include "cache/KestCache.h"
+#include "client/Connection.h"
 #include "links/OperAddress.h"
 #include "links/OperClient.h"
 #include "links/OperRegistry.h"
 #include "transport/ClientFamily.h"
 
+#include <chrono>
+#include <thread>
+
 using kestlib::Guard;
 using kestlib::Initialized;
 using Network::OperNetwork::kNoEndpoint;
+
+namespace {
+
+// How long an add waits for the operator's answer to its first trial request.
+constexpr auto kFirstAnswerWait = std::chrono::milliseconds(1000);
+constexpr auto kFirstAnswerPoll = std::chrono::milliseconds(2);
+
+// Waits (bounded) until the operator's answer to the add's own trial request is in. An
+// operator answers requests in order, so once it is in no older answer is still on its way,
+// and a trial call right after the add cannot take it for the answer to its own request.
+void AwaitFirstTrialAnswer(std::uint32_t id) {
+    const auto deadline = std::chrono::steady_clock::now() + kFirstAnswerWait;
+    while (gKestCache != nullptr && gKestCache->GetTrialDescriptor(id) == nullptr &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(kFirstAnswerPoll);
+    }
+}
+
+} // namespace
 
 extern "C" {
 
@@ -38,8 +62,10 @@ KL_API int32_t kl_operator_add(int* id, const char* address, const KestConnectio
         if (client == nullptr) {
             return KL_ERR_OPERATOR_NOT_FOUND;
         }
+        gKestCache->ResetTrialDescriptor(added);
         client->RequestTrialDesc();
         client->RequestSignalSelectionDesc();
+        AwaitFirstTrialAnswer(added);
         if (id != nullptr) {
             *id = static_cast<int>(added);
         }
