@@ -18,16 +18,19 @@ using Network::OperNetwork::kNoEndpoint;
 
 namespace {
 
-// How long an add waits for the operator's answer to its first trial request.
+// How long an add waits for the operator's answers to its first requests.
 constexpr auto kFirstAnswerWait = std::chrono::milliseconds(1000);
 constexpr auto kFirstAnswerPoll = std::chrono::milliseconds(2);
 
-// Waits (bounded) until the operator's answer to the add's own trial request is in. An
-// operator answers requests in order, so once it is in no older answer is still on its way,
-// and a trial call right after the add cannot take it for the answer to its own request.
-void AwaitFirstTrialAnswer(std::uint32_t id) {
+// Waits (bounded) until the operator's answers to the add's own requests are in. An operator
+// answers requests in order, so once they are in no older answer is still on its way, and a
+// call right after the add neither takes one for the answer to its own request nor finds
+// the operator without its descriptors.
+void AwaitFirstAnswers(std::uint32_t id) {
     const auto deadline = std::chrono::steady_clock::now() + kFirstAnswerWait;
-    while (gKestCache != nullptr && gKestCache->GetTrialDescriptor(id) == nullptr &&
+    while (gKestCache != nullptr &&
+           (gKestCache->GetTrialDescriptor(id) == nullptr ||
+            gKestCache->GetSignalSelectionDescriptor(id) == nullptr) &&
            std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(kFirstAnswerPoll);
     }
@@ -63,9 +66,10 @@ KL_API int32_t kl_operator_add(int* id, const char* address, const KestConnectio
             return KL_ERR_OPERATOR_NOT_FOUND;
         }
         gKestCache->ResetTrialDescriptor(added);
+        gKestCache->ResetSignalSelectionDescriptor(added);
         client->RequestTrialDesc();
         client->RequestSignalSelectionDesc();
-        AwaitFirstTrialAnswer(added);
+        AwaitFirstAnswers(added);
         if (id != nullptr) {
             *id = static_cast<int>(added);
         }
