@@ -10,6 +10,7 @@
 #include "transport/ClientFamily.h"
 #include "transport/Logger.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -136,8 +137,18 @@ bool InitModules() {
     gKestClient->RequestProperty(kKestProcessorId, kAllModules, 0);
     auto resend = Clock::now() + resendEvery;
     int step = 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(Limits().moduleWaitMs);
+    // A processor that keeps answering is given more time (a busy machine answers slowly but
+    // steadily); one that stays silent fails at the phase's bound as before.
+    const auto wait = std::chrono::milliseconds(Limits().moduleWaitMs);
+    const auto cap = Clock::now() + wait * Limits().progressFactor;
+    auto deadline = Clock::now() + wait;
+    std::size_t known = 0;
     do {
+        const std::size_t modules = gKestCache->GetModuleList().size();
+        if (modules > known) {
+            known = modules;
+            deadline = std::max(deadline, std::min(cap, Clock::now() + wait));
+        }
         // A datagram may be lost (a full receive buffer drops whole datagrams): while no
         // module has answered, the first requests go out again within the phase's bound.
         if (Clock::now() >= resend && gKestCache->GetModuleList().empty()) {
@@ -176,10 +187,19 @@ bool InitProperties() {
             gKestClient->RequestProperty(kKestProcessorId, module, kAllProperties);
             std::this_thread::sleep_for(std::chrono::microseconds(Limits().requestPacingUs));
         }
-        const auto deadline = Clock::now() + std::chrono::milliseconds(Limits().propertyWaitMs);
+        // As above: while missing modules keep completing, the round goes on (up to a cap).
+        const auto wait = std::chrono::milliseconds(Limits().propertyWaitMs);
+        const auto cap = Clock::now() + wait * Limits().progressFactor;
+        auto deadline = Clock::now() + wait;
+        std::size_t missing = gKestCache->GetBadModules().size();
         do {
             if (gKestCache->HaveProperties()) {
                 return true;
+            }
+            const std::size_t left = gKestCache->GetBadModules().size();
+            if (left < missing) {
+                missing = left;
+                deadline = std::max(deadline, std::min(cap, Clock::now() + wait));
             }
             PollPause();
         } while (Clock::now() < deadline);

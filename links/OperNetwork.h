@@ -62,6 +62,7 @@ struct HandshakeLimits {
     unsigned propertyAttempts = 3;  // rounds of property requests
     unsigned propertyWaitMs = 1000; // per round
     unsigned pollUs = 1000;         // between two looks at the cache
+    unsigned progressFactor = 10;   // a phase that sees progress runs up to this many bounds
     unsigned requestPacingUs = 200; // between the property requests of one round
 };
 HandshakeLimits& Limits();

@@ -146,6 +146,32 @@ TEST_F(HandshakeTest, UnansweredFirstRequestsGoOutAgainUntilModulesAnswer) {
     EXPECT_EQ(requests[3], requests[1]);
 }
 
+TEST_F(HandshakeTest, AProcessorThatKeepsAnsweringIsNotGivenUpOn) {
+    // A busy machine: the module descriptors arrive one by one, together taking far longer
+    // than the phase's bound, each well within it. The phase goes on while they come.
+    Network::OperNetwork::Limits().moduleWaitMs = 2000;
+    testmodel::Processor processor(3);
+    const std::vector<Bytes> packets = processor.DescribePackets();
+    bool found = false;
+    std::thread handshake([&] { found = Network::OperNetwork::InitModules(); });
+    std::vector<Bytes> descriptors;
+    for (const Bytes& packet : packets) {
+        // A module descriptor is property 0 of its module (packet byte 10 and 11: index 0).
+        if (packet.size() > 12 && packet[10] == 0 && packet[11] == 0) {
+            descriptors.push_back(packet);
+        }
+    }
+    ASSERT_GE(descriptors.size(), 4u);
+    for (std::size_t i = 0; i < 4; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        Feed({descriptors[i]});
+    }
+    Feed(packets);
+    handshake.join();
+    Network::OperNetwork::Limits() = Network::OperNetwork::HandshakeLimits();
+    EXPECT_TRUE(found);
+}
+
 TEST_F(HandshakeTest, NothingAnsweringEndsTheModulePhaseAtItsBound) {
     Network::OperNetwork::Limits().moduleWaitMs = 100;
     const auto begin = std::chrono::steady_clock::now();

@@ -80,6 +80,8 @@ class FrontEndLive : public ::testing::Test {
         if (adjust) {
             server_->WithModel([&](paxsim::ProcessorModel& model, auto&) { adjust(model); });
         }
+        // A busy machine may answer slowly: these tests are not about the open's bounds.
+        links_test::GenerousHandshake();
         ASSERT_EQ(kl_open_udp(), KL_SUCCESS);
     }
 

@@ -56,6 +56,8 @@ class StimCallsLive : public ::testing::Test {
         data.digitalRate = 0;
         server_ = std::make_unique<paxsim::Server>(model, data, options);
         server_->Start();
+        // A busy machine may answer slowly: these tests are not about the open's bounds.
+        links_test::GenerousHandshake();
         ASSERT_EQ(kl_open_tcp(), KL_SUCCESS);
     }
     void TearDown() override {

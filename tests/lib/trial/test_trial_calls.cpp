@@ -2,6 +2,7 @@
 // stream link: the status machine, the settings, two operators at once, an operator that
 // falls silent or drops its connection, and the failures that come before any traffic.
 #include "TrialTestKit.h"
+#include "tests/links/LinkTestEnv.h"
 
 #include "emulator/server/Fd.h"
 #include "links/OperAddress.h"
@@ -35,6 +36,8 @@ class TrialCallsTest : public ::testing::Test {
         data.digitalRate = 0;
         server_ = std::make_unique<paxsim::Server>(paxsim::ModelConfig::Default(1), data, options);
         server_->Start();
+        // A busy machine may answer slowly: these tests are not about the open's bounds.
+        links_test::GenerousHandshake();
         ASSERT_EQ(kl_open_tcp(), KL_SUCCESS);
     }
     void TearDown() override { kl_close(); }
