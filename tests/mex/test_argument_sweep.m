@@ -2,7 +2,7 @@
 % NaN/Inf, huge and negative numbers, empty arrays, strings, cells and structs. Each call
 % returns or raises an Octave error; Octave survives them all and the module stays usable.
 % KEST_SWEEP_SEED repeats a run (the seed is printed); KEST_SWEEP_CALLS sets the number of
-% calls (default 3000). Runs over TCP with operator 130 added, so that "trial" is answered.
+% calls (default 3000), KEST_SWEEP_TRACE prints each call before it is made. Runs over TCP with operator 130 added, so that "trial" is answered.
 words = {'time', 'elec', 'stim', 'digin', 'spike', 'stimdata', 'spike-thresh', 'cont', ...
          'cont-adc', 'stimseq', 'trial', 'signal', 'signal-save', 'filter', 'digout', 'help', ...
          'fastsettle', 'adc2phys', 'lowcorner', 'addoper', 'impedance', 'ground', ...
@@ -20,6 +20,7 @@ if isnan(calls)
 end
 printf('argument sweep: %d calls, seed %d (KEST_SWEEP_SEED=%d repeats it)\n', calls, seed, seed);
 rand('twister', seed);
+trace = ~isempty(getenv('KEST_SWEEP_TRACE'));
 
 sweep_reopen();
 warning('off', 'all');
@@ -32,6 +33,13 @@ for n = 1:calls
   word = words{w};
   args = [{word}, sweep_args(word)];
   outputs = sweep_pick(0, 3);
+  if trace
+    printf('%d: %s with %d outputs\n', n, sweep_describe(args), outputs);
+    fflush(stdout);
+  elseif mod(n, 1000) == 0
+    printf('%d calls\n', n);
+    fflush(stdout);
+  end
   started = tic;
   try
     sweep_call(args, outputs);
