@@ -32,8 +32,17 @@ void Feed(KestCache& cache, const std::uint8_t* bytes) {
 // input. The rings are small, which keeps a rebuild cheap and lets an input wrap them.
 constexpr CacheRingSizes kSmallRings{300, 16};
 
+// An error message from the processor is a configuration packet too, but goes only to the
+// error queue.
 bool ChangesModel(const KestPacket* packet) {
-    return packet->procId != kKestProcessorId || packet->IsConfig();
+    if (packet->procId != kKestProcessorId) {
+        return true;
+    }
+    if (!packet->IsConfig()) {
+        return false;
+    }
+    const auto* config = reinterpret_cast<const KestConfigPacket*>(packet);
+    return config->moduleId != 0 || config->propIndex != kKestErrorPropIndex;
 }
 
 KestCache& Model(bool rebuild) {
