@@ -23,6 +23,12 @@ rand('twister', seed);
 trace = ~isempty(getenv('KEST_SWEEP_TRACE'));
 
 sweep_reopen();
+% A sparse array holds only its nonzero values: refused wherever it stands.
+sparse_text = 'sparse inputs are not supported; convert them with full()';
+expect_error(sparse_text, 'signal-save', sparse([1 0 0 2]), 'raw');
+expect_error(sparse_text, 'stimseq', struct('elec', 1, 'seq', struct('length', sparse(3))));
+expect_error(sparse_text, 'filter', 'custom', 1, 'raw', struct('sos', {{sparse(1)}}));
+
 warning('off', 'all');
 errors = 0;
 reopen_seconds = 0;
