@@ -13,6 +13,7 @@
 #include <cstring>
 
 KestCache::KestCache() = default;
+KestCache::KestCache(CacheRingSizes ringSizes) : ringSizes_(ringSizes) {}
 KestCache::~KestCache() = default;
 
 // ---------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 // reads it through locked queries.
 #pragma once
 
+#include "cache/CacheRingSizes.h"
 #include "cache/ErrorBuffer.h"
 #include "cache/KestCacheTypes.h"
 #include "protocol/KestPacket.h"
@@ -31,6 +32,9 @@ class KestCache {
     };
 
     KestCache();
+    // A cache whose rings are smaller than the processor's data need (for tests that build
+    // many caches).
+    explicit KestCache(CacheRingSizes ringSizes);
     virtual ~KestCache();
     KestCache(const KestCache&) = delete;
     KestCache& operator=(const KestCache&) = delete;
@@ -275,6 +279,7 @@ class KestCache {
     std::uint32_t ExpectedModules() const { return expectedModules_; }
 
   private:
+    CacheRingSizes ringSizes_;
     // Where the data packets of one stream of one module go, resolved once per stream.
     struct StreamRoute {
         ContDataBuffer<short>* shorts = nullptr;

@@ -99,8 +99,8 @@ void KestCache::ProcessorConfigPacket(const KestConfigPacket* packet, DeferredEr
                 return;
             }
             ModuleEntry& created = modules_[module];
-            created.store =
-                std::make_unique<ModuleData>(reinterpret_cast<const KestModuleDesc*>(record));
+            created.store = std::make_unique<ModuleData>(
+                reinterpret_cast<const KestModuleDesc*>(record), ringSizes_);
             created.routes = std::make_unique<std::array<StreamRoute, 256>>();
             byId_[module] = &created;
         }

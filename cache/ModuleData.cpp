@@ -41,6 +41,11 @@ ModuleData::ModuleData(const KestModuleDesc* desc, std::size_t length) : ModuleD
     received_ = 1;
 }
 
+ModuleData::ModuleData(const KestModuleDesc* desc, CacheRingSizes sizes)
+    : ModuleData(desc, kKestModuleDescSize) {
+    ringSizes_ = sizes;
+}
+
 ModuleData::~ModuleData() = default;
 
 // ---------------------------------------------------------------------------
@@ -116,21 +121,23 @@ void ModuleData::OnStreamDesc(unsigned index) {
         if (shortRings_.count(s) || desc->period == 0 || desc->channelCount == 0)
             return;
         shortRings_[s] = std::make_unique<ContDataBuffer<short>>(
-            kContTicks / desc->period, desc->channelCount, desc->period, double(desc->adcScale));
+            ringSizes_.contTicks / desc->period, desc->channelCount, desc->period,
+            double(desc->adcScale));
         streamNames_[name.empty() ? FieldText(desc->label) : name] = int(s);
         break;
     case kKestFloatData:
         if (floatRings_.count(s) || desc->period == 0 || desc->channelCount == 0)
             return;
         floatRings_[s] = std::make_unique<ContDataBuffer<float>>(
-            kContTicks / desc->period, desc->channelCount, desc->period, double(desc->adcScale));
+            ringSizes_.contTicks / desc->period, desc->channelCount, desc->period,
+            double(desc->adcScale));
         streamNames_[name] = int(s);
         break;
     case kKestSegmentData: {
         if (segmentRings_.count(s))
             return;
         segmentRings_[s] =
-            std::make_unique<SpikeDataBuffer<KestSegmentDataPacketFixed>>(kEventCapacity);
+            std::make_unique<SpikeDataBuffer<KestSegmentDataPacketFixed>>(ringSizes_.eventCapacity);
         // Per-channel streams share one name, which keeps the first stream's id.
         auto [entry, inserted] = streamNames_.emplace(name, int(s));
         if (!inserted)
@@ -141,7 +148,7 @@ void ModuleData::OnStreamDesc(unsigned index) {
         if (digitalRings_.count(s))
             return;
         digitalRings_[s] =
-            std::make_unique<SpikeDataBuffer<KestDigitalEventPacket>>(kEventCapacity);
+            std::make_unique<SpikeDataBuffer<KestDigitalEventPacket>>(ringSizes_.eventCapacity);
         streamNames_["digin"] = int(s);
         break;
     default:

@@ -13,6 +13,7 @@
 // leaves the bytes beyond it zero.
 #pragma once
 
+#include "cache/CacheRingSizes.h"
 #include "cache/ContDataBuffer.h"
 #include "cache/SpikeDataBuffer.h"
 #include "protocol/KestPacket.h"
@@ -96,16 +97,13 @@ class ModuleData {
     // Front-panel buttons, numbered as the cache's button-count query takes them.
     enum Button : int { kStopStimButton = 1, kEventButton = 2, kF1Button = 3, kF2Button = 4 };
 
-    // Depth of every continuous ring in processor clock ticks, and the capacity of the
-    // event rings.
-    static constexpr std::uint32_t kContTicks = 153600;
-    static constexpr std::uint32_t kEventCapacity = 1024;
-
     // A store without slots (no module descriptor).
     ModuleData();
     // A store with one slot per property the descriptor announces (at least one, the
     // descriptor's own); slot 0 holds a copy of the first `length` bytes of the descriptor.
     explicit ModuleData(const KestModuleDesc* desc, std::size_t length = kKestModuleDescSize);
+    // The same with rings of other sizes.
+    ModuleData(const KestModuleDesc* desc, CacheRingSizes sizes);
     virtual ~ModuleData();
     ModuleData(const ModuleData&) = delete;
     ModuleData& operator=(const ModuleData&) = delete;
@@ -240,6 +238,7 @@ class ModuleData {
     std::uint32_t TakeButtonCount(int button);
 
   private:
+    CacheRingSizes ringSizes_;
     template <typename Match> KestBlockDesc* FindBlock(Match match) const;
     KestProperty* SlotAt(long index) const;
     KestProperty* TypedSlot(long index, std::uint8_t type) const;

@@ -17,10 +17,43 @@ namespace KestMex {
 
 namespace {
 
-// Only double, text and struct inputs reach the commands.
+// A sparse array holds only its nonzero elements, so no reader may index it by its size;
+// struct fields and cells are looked into as well.
+bool ContainsSparse(const mxArray* array) {
+    if (array == nullptr) {
+        return false;
+    }
+    if (Host([&] { return mxIsSparse(array); })) {
+        return true;
+    }
+    const std::size_t count = Host([&] { return mxGetNumberOfElements(array); });
+    if (Host([&] { return mxIsCell(array); })) {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (ContainsSparse(Host([&] { return mxGetCell(array, mwIndex(i)); }))) {
+                return true;
+            }
+        }
+    } else if (Host([&] { return mxIsStruct(array); })) {
+        const int fields = Host([&] { return mxGetNumberOfFields(array); });
+        for (std::size_t i = 0; i < count; ++i) {
+            for (int f = 0; f < fields; ++f) {
+                if (ContainsSparse(
+                        Host([&] { return mxGetFieldByNumber(array, mwIndex(i), f); }))) {
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
+}
+
+// Only double, text and struct inputs reach the commands, and none of them sparse.
 void CheckInputTypes(int nrhs, const mxArray* prhs[]) {
     for (int i = 0; i < nrhs; ++i) {
         const mxArray* input = prhs[i];
+        if (ContainsSparse(input)) {
+            throw MexError("sparse inputs are not supported; convert them with full()");
+        }
         const bool numeric = Host([&] { return mxIsNumeric(input); });
         if (numeric) {
             if (!Host([&] { return mxIsDouble(input); })) {

@@ -26,13 +26,30 @@ void Feed(KestCache& cache, const std::uint8_t* bytes) {
     cache.ProcKestPacket(reinterpret_cast<const KestPacket*>(bytes));
 }
 
-// Building the model allocates every ring at full size, which is slow; the cache is
-// kept between inputs and built afresh once an input has left it not ready (a new
-// module, a changed configuration), so that data packets keep reaching the rings.
-KestCache& FreshEnough(bool rebuild) {
+// One model serves input after input. Data packets change only the rings, the clock and
+// the error queue (drained after each input); an input that also carries configuration or
+// operator packets may change the model itself, which is then built afresh for the next
+// input. The rings are small, which keeps a rebuild cheap and lets an input wrap them.
+constexpr CacheRingSizes kSmallRings{300, 16};
+
+// An error message from the processor is a configuration packet too, but goes only to the
+// error queue.
+bool ChangesModel(const KestPacket* packet) {
+    if (packet->procId != kKestProcessorId) {
+        return true;
+    }
+    if (!packet->IsConfig()) {
+        return false;
+    }
+    const auto* config = reinterpret_cast<const KestConfigPacket*>(packet);
+    return config->moduleId != 0 || config->propIndex != kKestErrorPropIndex;
+}
+
+KestCache& Model(bool rebuild) {
     static std::unique_ptr<KestCache> cache;
     if (!cache || rebuild) {
-        cache = std::make_unique<KestCache>();
+        cache.reset();
+        cache = std::make_unique<KestCache>(kSmallRings);
         for (const testmodel::Bytes& packet : Description()) {
             Feed(*cache, packet.data());
         }
@@ -42,10 +59,16 @@ KestCache& FreshEnough(bool rebuild) {
 
 } // namespace
 
+// A small quarantine and short allocation stacks: a rebuild frees and allocates every ring,
+// and the default quarantine turns that into fresh pages on each input.
+extern "C" const char* __asan_default_options() {
+    return "quarantine_size_mb=8:malloc_context_size=4";
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static KestCache* previous = nullptr;
-    KestCache& cache = FreshEnough(previous == nullptr || previous->GetStatus() != 0);
-    previous = &cache;
+    static bool changed = true;
+    KestCache& cache = Model(changed);
+    changed = false;
     // Packets stand back to back; the receive side only ever hands over whole packets,
     // each in a word-aligned buffer.
     alignas(8) std::array<std::uint8_t, kKestMaxPacketSize> packet{};
@@ -60,6 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         packet.fill(0);
         std::memcpy(packet.data(), data + offset, length);
+        changed = changed || ChangesModel(reinterpret_cast<const KestPacket*>(packet.data()));
         Feed(cache, packet.data());
         offset += length;
     }
