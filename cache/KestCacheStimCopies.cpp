@@ -51,18 +51,16 @@ const KestComboBox* Box(const ModuleData& store, KestComboBox* (ModuleData::*get
 
 std::size_t KestCache::CopyPropertyRecord(unsigned module, unsigned index, void* dest,
                                           std::size_t capacity, std::size_t minimum) {
-    std::lock_guard<std::mutex> hold(lock_);
-    ModuleData* store = FindModule(module);
-    if (store == nullptr || dest == nullptr) {
+    if (dest == nullptr) {
         return 0;
     }
-    const KestProperty* record = Sized(*store, int(index), std::max<std::size_t>(minimum, 2));
-    if (record == nullptr) {
+    // The one locked copy of a record (see KestCacheFrontEnd.cpp), then the zeroed rest.
+    const std::size_t stored =
+        CopyKestProperty(module, index, dest, capacity, 0, std::max<std::size_t>(minimum, 2));
+    if (stored == 0) {
         return 0;
     }
-    const std::size_t stored = store->GetPropertySize(int(index));
     const std::size_t copied = std::min(stored, capacity);
-    std::memcpy(dest, record, copied);
     std::memset(static_cast<std::uint8_t*>(dest) + copied, 0, capacity - copied);
     return stored;
 }
