@@ -57,7 +57,7 @@ class PeripheralLive : public ::testing::Test {
         });
     }
     template <typename Done> bool WaitFor(Done done) {
-        return links_test::WaitFor(done, std::chrono::milliseconds(3000));
+        return links_test::WaitFor(done, std::chrono::milliseconds(30000));
     }
     void SetTransceiverFaults(paxsim::TransceiverAnswer answer, std::uint32_t delayMs = 0) {
         server_->WithModel([&](paxsim::ProcessorModel& model, paxsim::DataGenerator&) {

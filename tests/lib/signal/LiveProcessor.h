@@ -35,7 +35,7 @@ template <typename Done> bool WaitFor(Done done, std::chrono::milliseconds limit
 }
 
 template <typename Done> bool WaitFor(Done done) {
-    return WaitFor(done, std::chrono::milliseconds(3000));
+    return WaitFor(done, std::chrono::milliseconds(30000));
 }
 
 class LiveProcessor : public ::testing::Test {

@@ -26,7 +26,7 @@ constexpr int kManyOptionsElectrode = 70;
 constexpr int kBadOptionElectrode = 100;
 
 template <typename Done> bool WaitFor(Done done) {
-    return links_test::WaitFor(done, std::chrono::milliseconds(10000));
+    return links_test::WaitFor(done, std::chrono::milliseconds(30000));
 }
 
 class StimCallsLive : public ::testing::Test {
