@@ -91,7 +91,7 @@ TEST_F(SignalCalls, RawSwitchStopsAndResumesTheStream) {
 }
 
 TEST_F(SignalCalls, EachStreamSwitchIsSetAndReadBack) {
-    Open(2);
+    Open(2, nullptr, true); // stream link: no echo lost on a busy machine
     // lfp and spkfilt live in the processing module (2): their switches go there.
     EXPECT_EQ(kl_signal_lfp(3), 1);
     ASSERT_EQ(kl_signal_set_lfp(3, 0), KL_SUCCESS);
@@ -127,7 +127,7 @@ TEST_F(SignalCalls, EachStreamSwitchIsSetAndReadBack) {
 }
 
 TEST_F(SignalCalls, LocalFileSaveSelectionIsSetAndReadBack) {
-    Open(2);
+    Open(2, nullptr, true); // stream link: no echo lost on a busy machine
     const std::uint16_t index = SelectionIndex(0);
     EXPECT_EQ(kl_signal_save_local(5, "raw"), 0);
     ASSERT_EQ(kl_signal_save_set_local(5, "raw", 1), KL_SUCCESS);
@@ -152,17 +152,20 @@ TEST_F(SignalCalls, LocalFileSaveSelectionIsSetAndReadBack) {
 }
 
 TEST_F(SignalCalls, SelectionEntriesMatchTheirStreamExactly) {
-    Open(2, [](paxsim::ProcessorModel& model) {
-        // Front end 0: an entry for stim stream 3 of module 1 ahead of raw (stream 1), whose
-        // key has every bit of raw's. Front end 1: an lfp entry of module 5 (which has every
-        // bit of module 4) ahead of module 4's. Both carry every channel.
-        BmFeSignalSelectionDesc& first = Selection(model, 0);
-        first.entries[2] = first.entries[0];
-        first.entries[0] = {1u << 16 | 3u << 8, 0, 0xFFFFFFFF};
-        BmFeSignalSelectionDesc& second = Selection(model, 1);
-        second.entries[2] = second.entries[1];
-        second.entries[1] = {5u << 16 | 1u << 8, 0, 0xFFFFFFFF};
-    });
+    Open(
+        2,
+        [](paxsim::ProcessorModel& model) {
+            // Front end 0: an entry for stim stream 3 of module 1 ahead of raw (stream 1), whose
+            // key has every bit of raw's. Front end 1: an lfp entry of module 5 (which has every
+            // bit of module 4) ahead of module 4's. Both carry every channel.
+            BmFeSignalSelectionDesc& first = Selection(model, 0);
+            first.entries[2] = first.entries[0];
+            first.entries[0] = {1u << 16 | 3u << 8, 0, 0xFFFFFFFF};
+            BmFeSignalSelectionDesc& second = Selection(model, 1);
+            second.entries[2] = second.entries[1];
+            second.entries[1] = {5u << 16 | 1u << 8, 0, 0xFFFFFFFF};
+        },
+        true);
     EXPECT_EQ(kl_signal_save_local(5, "raw"), 0);
     EXPECT_EQ(kl_signal_save_local(37, "lfp"), 0);
     ASSERT_EQ(kl_signal_save_set_local(5, "raw", 1), KL_SUCCESS);
