@@ -8,10 +8,11 @@ paxsim on loopback. Refuses to run unless both networks are loopback.
 import argparse
 import os
 import shutil
-import socket
 import subprocess
 import sys
-import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from paxsim_process import NotLoopback, loopback_env, running_paxsim  # noqa: E402
 
 
 def run(command, quiet=False, **kwargs):
@@ -23,18 +24,6 @@ def run(command, quiet=False, **kwargs):
     if result.returncode != 0:
         sys.exit(f"failed with status {result.returncode}: {' '.join(command)}")
     return result.stdout
-
-
-def wait_for_control(port, deadline):
-    while time.monotonic() < deadline:
-        try:
-            with socket.create_connection(("127.0.0.1", port), timeout=0.5) as s:
-                s.sendall(b"time\n")
-                if s.recv(256).startswith(b"ok"):
-                    return True
-        except OSError:
-            time.sleep(0.05)
-    return False
 
 
 def main():
@@ -49,11 +38,10 @@ def main():
     parser.add_argument("--soname", required=True, help="expected soname of libkestlib")
     args = parser.parse_args()
 
-    env = dict(os.environ)
-    for name, default in (("KEST_WIRED_NET", "127.0.42"), ("KEST_WIRELESS_NET", "127.0.43")):
-        env.setdefault(name, default)
-        if not env[name].startswith("127."):
-            sys.exit(f"refusing to run: {name}={env[name]} is not a loopback network")
+    try:
+        env = loopback_env()
+    except NotLoopback as refused:
+        sys.exit(str(refused))
     env["KEST_PORT_BASE"] = str(args.port_base)
 
     shutil.rmtree(args.scratch, ignore_errors=True)
@@ -88,25 +76,16 @@ def main():
     if f"[{args.soname}]" not in needed:
         sys.exit(f"the program does not load {args.soname}")
 
-    control_port = args.port_base + 10
-    paxsim = subprocess.Popen(
-        [os.path.join(prefix, "bin", "paxsim"), "--mode", "udp", "--quiet", "--wired-net",
-         env["KEST_WIRED_NET"], "--wireless-net", env["KEST_WIRELESS_NET"], "--port-base",
-         str(args.port_base), "--control-port", str(control_port)],
-        env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     try:
-        if not wait_for_control(control_port, time.monotonic() + 10):
-            paxsim.kill()
-            sys.exit("paxsim did not come up:\n" + paxsim.communicate()[1])
-        run_env = dict(env, LD_LIBRARY_PATH=libdir)
-        for program in (by_cmake, by_pkgconfig):
-            output = run([program], env=run_env, timeout=60)
-            if "100 raw samples" not in output:
-                sys.exit(f"{program} did not read the samples")
-    finally:
-        if paxsim.poll() is None:
-            paxsim.terminate()
-            paxsim.wait(timeout=5)
+        with running_paxsim(os.path.join(prefix, "bin", "paxsim"), env, args.port_base,
+                            mode="udp", wait=10):
+            run_env = dict(env, LD_LIBRARY_PATH=libdir)
+            for program in (by_cmake, by_pkgconfig):
+                output = run([program], env=run_env, timeout=60)
+                if "100 raw samples" not in output:
+                    sys.exit(f"{program} did not read the samples")
+    except RuntimeError as failed:
+        sys.exit(str(failed))
     print("installed package works")
 
 

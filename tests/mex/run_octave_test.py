@@ -9,32 +9,11 @@ writes nothing to standard error). Refuses to run unless both networks are loopb
 import argparse
 import os
 import re
-import socket
 import subprocess
 import sys
-import time
 
-
-def loopback_env():
-    env = dict(os.environ)
-    env.setdefault("KEST_WIRED_NET", "127.0.42")
-    env.setdefault("KEST_WIRELESS_NET", "127.0.43")
-    for name in ("KEST_WIRED_NET", "KEST_WIRELESS_NET"):
-        if not env[name].startswith("127."):
-            sys.exit(f"refusing to run: {name}={env[name]} is not a loopback network")
-    return env
-
-
-def wait_for_control(port, deadline):
-    while time.monotonic() < deadline:
-        try:
-            with socket.create_connection(("127.0.0.1", port), timeout=0.5) as s:
-                s.sendall(b"time\n")
-                if s.recv(256).startswith(b"ok"):
-                    return True
-        except OSError:
-            time.sleep(0.05)
-    return False
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from paxsim_process import NotLoopback, loopback_env, running_paxsim  # noqa: E402
 
 
 def main():
@@ -57,7 +36,10 @@ def main():
     parser.add_argument("paxsim_args", nargs="*")
     args = parser.parse_args()
 
-    env = loopback_env()
+    try:
+        env = loopback_env()
+    except NotLoopback as refused:
+        sys.exit(str(refused))
     env["KEST_PORT_BASE"] = str(args.port_base)
     control_port = args.port_base + 10
     env["KEST_TEST_CONTROL_PORT"] = str(control_port)
@@ -65,49 +47,41 @@ def main():
     env["KEST_TEST_PYTHON"] = sys.executable
     here = os.path.dirname(os.path.abspath(__file__))
 
-    paxsim = subprocess.Popen(
-        [args.paxsim, "--mode", "both", "--quiet", "--wired-net", env["KEST_WIRED_NET"],
-         "--wireless-net", env["KEST_WIRELESS_NET"], "--port-base", str(args.port_base),
-         "--control-port", str(control_port)] + args.paxsim_args,
-        env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     try:
-        if not wait_for_control(control_port, time.monotonic() + 60):
-            paxsim.kill()
-            sys.exit("paxsim did not come up:\n" + paxsim.communicate()[1])
-        octave_env = dict(env)
-        if args.preload:
-            octave_env["LD_PRELOAD"] = args.preload
-            # Octave itself is not built for leak checking; the module's own faults still stop
-            # the run.
-            octave_env["ASAN_OPTIONS"] = "detect_leaks=0:halt_on_error=1"
-            octave_env["UBSAN_OPTIONS"] = "halt_on_error=1:print_stacktrace=1"
-        code = (f"addpath('{args.mex_dir}'); addpath('{here}'); " +
-                f"run('{os.path.abspath(args.script)}'); " * args.repeat)
-        try:
-            octave = subprocess.run(
-                [args.octave, "--norc", "--no-history", "--quiet", "--eval", code],
-                env=octave_env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                timeout=args.timeout)
-        except subprocess.TimeoutExpired as expired:
-            print(expired.stdout or "")
-            print(expired.stderr or "", file=sys.stderr)
-            sys.exit(f"octave did not finish within {args.timeout} s")
-        sys.stdout.write(octave.stdout)
-        sys.stderr.write(octave.stderr)
-        if octave.returncode != 0:
-            sys.exit(f"octave exited with status {octave.returncode}")
-        if args.quiet_exit and octave.stderr.strip():
-            sys.exit("octave wrote to standard error")
-        if args.expect and not re.search(args.expect, octave.stdout, re.MULTILINE):
-            sys.exit(f"octave's output does not match '{args.expect}'")
-    finally:
-        if paxsim.poll() is None:
-            paxsim.terminate()
-            try:
-                paxsim.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                paxsim.kill()
-                paxsim.wait()
+        with running_paxsim(args.paxsim, env, args.port_base, extra=args.paxsim_args):
+            run_octave(args, env, here)
+    except RuntimeError as failed:
+        sys.exit(str(failed))
+
+
+def run_octave(args, env, here):
+    """Runs the script in Octave; exits with a message when it fails."""
+    octave_env = dict(env)
+    if args.preload:
+        octave_env["LD_PRELOAD"] = args.preload
+        # Octave itself is not built for leak checking; the module's own faults still stop
+        # the run.
+        octave_env["ASAN_OPTIONS"] = "detect_leaks=0:halt_on_error=1"
+        octave_env["UBSAN_OPTIONS"] = "halt_on_error=1:print_stacktrace=1"
+    code = (f"addpath('{args.mex_dir}'); addpath('{here}'); " +
+            f"run('{os.path.abspath(args.script)}'); " * args.repeat)
+    try:
+        octave = subprocess.run(
+            [args.octave, "--norc", "--no-history", "--quiet", "--eval", code],
+            env=octave_env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+            timeout=args.timeout)
+    except subprocess.TimeoutExpired as expired:
+        print(expired.stdout or "")
+        print(expired.stderr or "", file=sys.stderr)
+        sys.exit(f"octave did not finish within {args.timeout} s")
+    sys.stdout.write(octave.stdout)
+    sys.stderr.write(octave.stderr)
+    if octave.returncode != 0:
+        sys.exit(f"octave exited with status {octave.returncode}")
+    if args.quiet_exit and octave.stderr.strip():
+        sys.exit("octave wrote to standard error")
+    if args.expect and not re.search(args.expect, octave.stdout, re.MULTILINE):
+        sys.exit(f"octave's output does not match '{args.expect}'")
 
 
 if __name__ == "__main__":

@@ -1,5 +1,5 @@
 /* A C program built against the installed kestlib package: connects to the processor,
- * waits for some data, lists the electrodes, reads raw samples of the first one, closes. */
+ * lists the electrodes, waits until raw samples of the first one can be read, closes. */
 #include <kestlib.h>
 
 #include <stdio.h>
@@ -14,17 +14,22 @@ int main(void) {
         fprintf(stderr, "kest_consumer: open failed: %s\n", text);
         return 1;
     }
-    /* Wait (at most 20 s) until a tenth of a second of data has arrived. */
-    const uint32_t first = kl_time();
+    /* Wait (at most 30 s) until a tenth of a second of raw data of the first electrode has
+     * arrived: on a busy machine the link may pass over data while it catches up. */
     const struct timespec pause = {0, 10 * 1000 * 1000};
-    for (int i = 0; i < 2000 && kl_time() - first < 3000; ++i) {
-        nanosleep(&pause, NULL);
-    }
     uint32_t electrodes[1024];
-    const int count = kl_list_elec(electrodes, 1024, "all");
+    int count = 0;
     float samples[100];
     uint32_t start = 0;
-    const int got = count > 0 ? kl_cont_raw(&start, samples, 100, electrodes, 1, 0) : -1;
+    int got = -1;
+    for (int i = 0; i < 3000; ++i) {
+        count = kl_list_elec(electrodes, 1024, "all");
+        got = count > 0 ? kl_cont_raw(&start, samples, 100, electrodes, 1, 0) : -1;
+        if (got == 100 && start != 0) {
+            break;
+        }
+        nanosleep(&pause, NULL);
+    }
     printf("kestlib %s: %d electrodes, %d raw samples of electrode %u from time %u\n", version,
            count, got, count > 0 ? electrodes[0] : 0u, start);
     kl_close();
