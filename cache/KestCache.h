@@ -194,10 +194,12 @@ class KestCache {
     int GetStimCalibAddress(int electrode, int* module, int* index);
     // --- Front-end records, copied under one hold of the lock. See KestCacheFrontEnd.cpp.
     // Copies property `index` of `module` into `out` (at most `capacity` bytes). Returns the
-    // stored length, 0 when the record is missing, cleared (type byte 0), of another type
-    // than `type` (0: any) or shorter than `minimum`.
+    // stored length, 0 when the record is missing, cleared (type byte 0; copied all the same
+    // when `cleared` is true), of another type than `type` (0: any) or shorter than
+    // `minimum`.
     std::size_t CopyKestProperty(unsigned module, unsigned index, void* out, std::size_t capacity,
-                                 std::uint8_t type = 0, std::size_t minimum = 1);
+                                 std::uint8_t type = 0, std::size_t minimum = 1,
+                                 bool cleared = false);
     // Writes `length` bytes at `offset` of a stored record (within its stored length).
     bool PatchKestProperty(unsigned module, unsigned index, std::size_t offset, const void* bytes,
                            std::size_t length);

@@ -29,10 +29,12 @@ constexpr std::uint8_t kNoSource = 0;
 
 std::size_t KestCache::CopyKestProperty(unsigned module, unsigned index, void* out,
                                         std::size_t capacity, std::uint8_t type,
-                                        std::size_t minimum) {
+                                        std::size_t minimum, bool cleared) {
     std::lock_guard<std::mutex> hold(lock_);
     ModuleData* store = FindModule(module);
-    const KestProperty* record = Present(store, int(index));
+    const KestProperty* record =
+        cleared ? (store == nullptr ? nullptr : store->GetKestProperty(int(index)))
+                : Present(store, int(index));
     if (record == nullptr || (type != 0 && record->type != type)) {
         return 0;
     }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 using kestlib::ErrMsg;
 using kestlib::FastSettleKind;
@@ -45,6 +46,24 @@ std::optional<FastSettleKind> Kind(const char* call, const char* kind) {
                kind == nullptr ? "(null)" : kind);
     }
     return parsed;
+}
+
+// The first electrode of a front end that offers fast settle and the kind asked for; nothing
+// (the reason reported) when either is wrong.
+struct FastSettleTarget {
+    int electrode;
+    FastSettleKind kind;
+};
+std::optional<FastSettleTarget> Target(const char* call, int frontEnd, const char* kind) {
+    const int electrode = VerifyFastSettleFrontEnd(frontEnd);
+    if (electrode < 0) {
+        return std::nullopt;
+    }
+    const auto parsed = Kind(call, kind);
+    if (!parsed) {
+        return std::nullopt;
+    }
+    return FastSettleTarget{electrode, *parsed};
 }
 
 std::int32_t SwitchChannel(const char* call, uint32_t electrode, int enable, bool ground) {
@@ -83,15 +102,11 @@ KL_API int32_t kl_fast_settle_get_choices(int front_end, const char* kind, char 
         if (!Initialized(call)) {
             return KL_ERR_NOT_INITIALIZED;
         }
-        const int electrode = VerifyFastSettleFrontEnd(front_end);
-        if (electrode < 0) {
+        const auto target = Target(call, front_end, kind);
+        if (!target) {
             return KL_ERR_UNKNOWN;
         }
-        const auto parsed = Kind(call, kind);
-        if (!parsed) {
-            return KL_ERR_UNKNOWN;
-        }
-        const auto combo = kestlib::FastSettleCombo(electrode, *parsed);
+        const auto combo = kestlib::FastSettleCombo(target->electrode, target->kind);
         if (!combo) {
             ErrMsg(call, "front end %d does not support fast settle\n", front_end);
             return KL_ERR_UNKNOWN;
@@ -116,15 +131,11 @@ KL_API int32_t kl_fast_settle_get_duration(int front_end, const char* kind,
         if (duration == nullptr) {
             return KL_ERR_INVALID_PARAMETER;
         }
-        const int electrode = VerifyFastSettleFrontEnd(front_end);
-        if (electrode < 0) {
+        const auto target = Target(call, front_end, kind);
+        if (!target) {
             return KL_ERR_UNKNOWN;
         }
-        const auto parsed = Kind(call, kind);
-        if (!parsed) {
-            return KL_ERR_UNKNOWN;
-        }
-        const auto record = kestlib::FastSettleDuration(electrode, *parsed);
+        const auto record = kestlib::FastSettleDuration(target->electrode, target->kind);
         if (!record) {
             ErrMsg(call, "front end %d does not support fast settle\n", front_end);
             return KL_ERR_UNKNOWN;
