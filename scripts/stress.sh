@@ -3,8 +3,8 @@
 # missing). Builds the tsan and default presets, starts one CPU hog per core (killed again on
 # any exit), then N times runs the integration and threaded tests under ThreadSanitizer and
 # the Octave tests with the default build's module (Octave cannot load a module built with
-# ThreadSanitizer), two tests per core at once. Reports every test that ever failed, with the rounds it failed in, and
-# exits non-zero if any did. Each round's output is kept in build/stress/.
+# ThreadSanitizer), two tests per core at once. Reports every test that ever failed, with the
+# rounds it failed in, and exits non-zero if any did. Each round's output is kept in build/stress/.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
