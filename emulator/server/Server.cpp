@@ -313,6 +313,9 @@ void Server::SendUdp(const sockaddr_in& to, const Outbox& box, bool lossy) {
                 bytes += size;
             } else {
                 ++dropped;
+                for (std::size_t at = 0; lossy && at < size; at += std::size_t(data[at]) * 4) {
+                    ++droppedPackets;
+                }
             }
         });
     std::lock_guard<std::mutex> lock(statsMutex_);

@@ -303,7 +303,7 @@ TEST_F(CacheTest, EventDrainsAndCounts) {
     auto counts = cache.GetSpikeCountsByElec({40});
     ASSERT_EQ(counts.size(), 1u);
     EXPECT_EQ(counts[0].second, 5u);
-    EXPECT_EQ(counts[0].first, 1u) << "sequence 4 then 9";
+    EXPECT_EQ(counts[0].first, 4u) << "sequence 4 then 9: four packets missing";
     EXPECT_EQ(cache.GetSpikesByElec({40})[0].count, 0u) << "the count read cleared the ring";
 
     Feed(cache, SegmentPacket(4, 3 + 8, 1000, 10, 3));

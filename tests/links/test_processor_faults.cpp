@@ -7,6 +7,7 @@
 #include "cache/KestCache.h"
 #include "cache/KestCacheTypes.h"
 #include "client/Connection.h"
+#include "lib/CommandAccess.h"
 #include "links/OperNetwork.h"
 #include "links/UDPOperNetwork.h"
 #include "transport/ClientFamily.h"
@@ -152,6 +153,56 @@ TEST_F(ProcessorFaultTest, LostDatagramsAreExactlyTheGapRows) {
     }
     // Each data packet is one sample time of one front end: one gap row per lost packet.
     EXPECT_EQ(markers, lost + skipped) << "lost " << lost << ", passed over " << skipped;
+    EXPECT_EQ(kl_close(), KL_SUCCESS);
+}
+
+// The same for spikes: the packets the rings' sequence gaps skipped (what the "Lost spike"
+// warning reports) are exactly the spike packets lost.
+TEST_F(ProcessorFaultTest, LostSpikePacketsAreExactlyTheMissingCount) {
+    paxsim::ServerOptions options;
+    options.net = net_;
+    paxsim::DataConfig data;
+    data.seed = fault_test::kSeed;
+    data.spikeRate = 20;
+    data.digitalRate = 0;
+    paxsim::ModelConfig model;
+    model.analog1k = false;
+    for (int f = 0; f < 2; ++f) {
+        paxsim::FrontEndConfig frontEnd;
+        frontEnd.kind = paxsim::FrontEndKind::Recording;
+        frontEnd.raw = false;
+        frontEnd.lfp = false; // spike packets are the only data
+        model.frontEnds.push_back(frontEnd);
+    }
+    server_ = std::make_unique<paxsim::Server>(model, data, options);
+    server_->Start();
+    ASSERT_EQ(kl_open_udp(), KL_SUCCESS);
+    const std::uint32_t opened = kl_time();
+    ASSERT_TRUE(WaitFor([&] { return std::int32_t(kl_time() - opened) > 30000; }));
+    const paxsim::ServerStats before = server_->Stats();
+    const std::uint64_t skippedBefore = Skipped();
+
+    server_->SetLoss(0.01);
+    ASSERT_TRUE(WaitFor(
+        [&] { return server_->Stats().packetsDropped - before.packetsDropped >= 60; }, 120000ms));
+    server_->SetLoss(0);
+    // Two seconds of processor time on, every channel has sent again (a channel's spikes are
+    // at most 75 ms apart at 20 per second), so every loss shows as a sequence gap.
+    const std::uint32_t end = server_->Now();
+    ASSERT_TRUE(WaitFor([&] { return std::int32_t(kl_time() - end) > 60000; }));
+
+    std::vector<unsigned> electrodes;
+    for (unsigned e = 0; e < 64; ++e) {
+        electrodes.push_back(e);
+    }
+    std::uint64_t missing = 0, received = 0;
+    for (const KestSegmentBlock& block : kestlib::SegmentsByElec(electrodes, false)) {
+        missing += block.missing;
+        received += block.count;
+    }
+    const std::uint64_t lost = server_->Stats().packetsDropped - before.packetsDropped;
+    EXPECT_GT(received, 0u);
+    EXPECT_EQ(missing, lost + Skipped() - skippedBefore);
     EXPECT_EQ(kl_close(), KL_SUCCESS);
 }
 
