@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <sys/socket.h>
 #include <thread>
 #include <vector>
 
@@ -73,6 +74,28 @@ class ProcessorFaultTest : public ::testing::Test {
             dynamic_cast<Network::UDPOperNetwork*>(Network::OperNetwork::CurrentNetwork());
         return network != nullptr ? network->SkippedDataPackets() : 0;
     }
+    // Datagrams the kernel dropped at the link's socket (its buffer full on a busy machine):
+    // their samples are lost too, in numbers the test cannot know.
+    static std::uint32_t KernelDrops() {
+        const auto* network =
+            dynamic_cast<Network::UDPOperNetwork*>(Network::OperNetwork::CurrentNetwork());
+        std::uint32_t info[9] = {};
+        socklen_t length = sizeof info;
+        if (network == nullptr ||
+            getsockopt(network->ReceiveSocket(), SOL_SOCKET, SO_MEMINFO, info, &length) != 0) {
+            return 0;
+        }
+        return info[8];
+    }
+    // The gap rows (or missing packets) found against the packets known to be lost: equal,
+    // unless the kernel dropped datagrams as well, which only adds gaps.
+    static void ExpectLostExactly(std::uint64_t found, std::uint64_t lost, std::uint32_t drops) {
+        if (drops == 0) {
+            EXPECT_EQ(found, lost);
+        } else {
+            EXPECT_GE(found, lost) << drops << " datagrams dropped by the kernel";
+        }
+    }
 
     paxsim::NetConfig net_;
     std::unique_ptr<paxsim::Server> server_;
@@ -83,6 +106,7 @@ TEST_F(ProcessorFaultTest, SilenceShowsAsOneGapWhileCallsReturnAndDataResume) {
     ASSERT_EQ(kl_open_udp(), KL_SUCCESS);
     std::vector<LfpFollower> followers = Follow(2);
     const std::uint64_t skipped = Skipped();
+    const std::uint32_t drops = KernelDrops();
 
     server_->Silence(3000);
     // Every call returns and reports while nothing comes.
@@ -113,8 +137,10 @@ TEST_F(ProcessorFaultTest, SilenceShowsAsOneGapWhileCallsReturnAndDataResume) {
         markers += follower.Markers();
         longest += follower.LongestGap();
     }
-    // Any other gap is data the link passed over while behind.
-    EXPECT_LE(markers - longest, Skipped() - skipped);
+    // Any other gap is data the link passed over while behind (or the kernel dropped).
+    if (KernelDrops() == drops) {
+        EXPECT_LE(markers - longest, Skipped() - skipped);
+    }
     EXPECT_EQ(kl_close(), KL_SUCCESS);
 }
 
@@ -127,6 +153,7 @@ TEST_F(ProcessorFaultTest, LostDatagramsAreExactlyTheGapRows) {
     std::vector<LfpFollower> followers = Follow(kFrontEnds);
     const paxsim::ServerStats before = server_->Stats();
     const std::uint64_t skippedBefore = Skipped();
+    const std::uint32_t drops = KernelDrops();
 
     server_->SetLoss(0.01);
     ASSERT_TRUE(WaitFor(
@@ -152,7 +179,7 @@ TEST_F(ProcessorFaultTest, LostDatagramsAreExactlyTheGapRows) {
         markers += follower.Markers();
     }
     // Each data packet is one sample time of one front end: one gap row per lost packet.
-    EXPECT_EQ(markers, lost + skipped) << "lost " << lost << ", passed over " << skipped;
+    ExpectLostExactly(markers, lost + skipped, KernelDrops() - drops);
     EXPECT_EQ(kl_close(), KL_SUCCESS);
 }
 
@@ -181,6 +208,7 @@ TEST_F(ProcessorFaultTest, LostSpikePacketsAreExactlyTheMissingCount) {
     ASSERT_TRUE(WaitFor([&] { return std::int32_t(kl_time() - opened) > 30000; }));
     const paxsim::ServerStats before = server_->Stats();
     const std::uint64_t skippedBefore = Skipped();
+    const std::uint32_t drops = KernelDrops();
 
     server_->SetLoss(0.01);
     ASSERT_TRUE(WaitFor(
@@ -202,7 +230,7 @@ TEST_F(ProcessorFaultTest, LostSpikePacketsAreExactlyTheMissingCount) {
     }
     const std::uint64_t lost = server_->Stats().packetsDropped - before.packetsDropped;
     EXPECT_GT(received, 0u);
-    EXPECT_EQ(missing, lost + Skipped() - skippedBefore);
+    ExpectLostExactly(missing, lost + Skipped() - skippedBefore, KernelDrops() - drops);
     EXPECT_EQ(kl_close(), KL_SUCCESS);
 }
 
