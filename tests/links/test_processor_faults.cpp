@@ -256,9 +256,10 @@ TEST_F(ProcessorFaultTest, AConfigurationChangeIsReportedAndTheNextOpenSeesIt) {
 // Far below what sixteen connections would leave behind (each holds some 50 MB of rings).
 constexpr long kResidentSlackKb = 64 * 1024;
 
-// Twenty restarts in a row: of the processor software (asked by the library, over the datagram
-// link) and of the emulator itself (under a stream link, which then ends). Every call returns,
-// each next open works, and no thread, descriptor or memory is left behind.
+// Twenty restarts in a row: of the processor software (asked by the library over the datagram
+// link, or on the processor's own under a stream link, which then ends) and of the emulator
+// itself (under a stream link). Every call returns, each next open works, and no thread,
+// descriptor or memory is left behind.
 TEST_F(ProcessorFaultTest, TwentyRestartsLeaveNothingBehind) {
     Start(2, paxsim::TransportMode::Both);
     ASSERT_EQ(kl_open_udp(), KL_SUCCESS);
@@ -271,12 +272,12 @@ TEST_F(ProcessorFaultTest, TwentyRestartsLeaveNothingBehind) {
 
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        if (round == 4) {
+        if (round == 6) {
             // The allocator keeps what the first connections freed for the next ones: memory is
             // compared from here on.
             resident = fault_test::ResidentKb();
         }
-        if (round % 2 == 0) {
+        if (round % 3 == 0) {
             ASSERT_EQ(kl_open_udp(), KL_SUCCESS);
             Follow(2);
             const std::uint64_t restarts = server_->Stats().restarts;
@@ -284,6 +285,18 @@ TEST_F(ProcessorFaultTest, TwentyRestartsLeaveNothingBehind) {
             EXPECT_EQ(gKestClient, nullptr) << "the restart closes the connection";
             EXPECT_EQ(kl_time(), 0u);
             ASSERT_TRUE(WaitFor([&] { return server_->Stats().restarts == restarts + 1; }));
+            ASSERT_TRUE(WaitFor([&] { return !server_->Silent(); }));
+        } else if (round % 3 == 1) {
+            // The processor restarts its software on its own: its streams close.
+            ASSERT_EQ(kl_open_tcp(), KL_SUCCESS);
+            Follow(2);
+            server_->RequestRestart();
+            ASSERT_TRUE(WaitFor([] {
+                return Network::OperNetwork::gNetworkState.load() ==
+                       Network::OperNetwork::kLinkStopped;
+            }));
+            EXPECT_EQ(kl_signal_set_lfp(0, 1), KL_ERR_UNKNOWN) << "nothing can be sent";
+            EXPECT_EQ(kl_close(), KL_SUCCESS);
             ASSERT_TRUE(WaitFor([&] { return !server_->Silent(); }));
         } else {
             ASSERT_EQ(kl_open_tcp(), KL_SUCCESS);
