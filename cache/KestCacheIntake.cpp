@@ -76,11 +76,14 @@ void KestCache::ProcessorConfigPacket(const KestConfigPacket* packet, DeferredEr
         ErrorPacket(packet, deferred);
     } else if (entry != nullptr) {
         entry->store->AddKestProperty(packet, packet->header.ByteSize());
-    } else {
-        if (initialised_) {
+    } else if (initialised_) {
+        // A module the processor never announced: its configuration changed. The cache stays
+        // as it is (calls go on answering from it) until the connection is opened again.
+        if (intact_) {
             std::printf("Error: new module? %u\n", module);
         }
-        initialised_ = false;
+        intact_ = false;
+        return;
     }
 
     switch (packet->RecordType()) {

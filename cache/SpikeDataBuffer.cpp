@@ -40,9 +40,11 @@ template <typename T> void SpikeDataBuffer<T>::AddEventPacket(const T* packet, i
                 }
                 missingHeld_ = std::min(missingHeld_ + 1, capacity_);
             }
-            if (missingCount_ != std::numeric_limits<std::uint32_t>::max()) {
-                ++missingCount_;
-            }
+            // Every packet the gap skipped is one lost: the count is of packets, not of gaps.
+            const std::uint32_t lost = std::uint32_t(gap) - 1;
+            missingCount_ = missingCount_ > std::numeric_limits<std::uint32_t>::max() - lost
+                                ? std::numeric_limits<std::uint32_t>::max()
+                                : missingCount_ + lost;
         }
     }
     previousSequence_ = sequence;

@@ -20,7 +20,7 @@ template <typename T> struct SpikeEventBlock {
     std::vector<T> records;    // the newest packets that arrived since the previous read
     std::uint32_t count = 0;   // packets that arrived since the previous read (may exceed
                                // records.size() when older ones were overwritten)
-    std::uint32_t missing = 0; // sequence gaps seen since the previous read
+    std::uint32_t missing = 0; // packets the sequence gaps since the previous read skipped
 };
 
 template <typename T> class SpikeDataBuffer {
@@ -45,18 +45,18 @@ template <typename T> class SpikeDataBuffer {
     // sequence numbers into destSequences when given), clears the ring and returns the number
     // of packets that arrived since the previous read. A null dest only clears and returns 0.
     virtual std::uint32_t GetEventPackets(T* dest, int* destSequences, std::uint32_t max);
-    // The same into a list, with the gap count; clears.
+    // The same into a list, with the missing count; clears.
     virtual SpikeEventBlock<T> GetEventPackets();
-    // (gap count, packet count) since the previous read; clears.
+    // (missing count, packet count) since the previous read; clears.
     virtual std::pair<std::uint32_t, std::uint32_t> GetEventCount();
-    // (times of the newest packets oldest first, gap count); clears.
+    // (times of the newest packets oldest first, missing count); clears.
     virtual std::pair<std::vector<std::uint32_t>, std::uint32_t> GetEventTimes();
     // Empties the ring, the sequence numbers and the gap list.
     virtual void Rezero();
 
     // The gaps noted since the last clear, oldest first, and forgets them. At most `capacity`
-    // gaps are kept: beyond that the oldest entry gives way, while the gap count that the
-    // reads report keeps counting every gap.
+    // gaps are kept: beyond that the oldest entry gives way, while the missing count that the
+    // reads report (the packets every gap skipped: a gap of d counts d - 1) counts them all.
     std::vector<MissingEvent> GetMissingEvents();
 
     std::uint32_t GetCapacity() const { return capacity_; }
@@ -82,7 +82,7 @@ template <typename T> class SpikeDataBuffer {
     std::vector<MissingEvent> missing_;
     std::uint32_t missingNext_ = 0;
     std::uint32_t missingHeld_ = 0;
-    std::uint32_t missingCount_ = 0; // every gap since the last clear, held or not
+    std::uint32_t missingCount_ = 0; // packets every gap since the last clear skipped
 };
 
 extern template class SpikeDataBuffer<KestSegmentDataPacketFixed>;

@@ -23,7 +23,25 @@ void KestRingSink::SendConfigPacket() {
     ring_.Publish();
 }
 
+namespace {
+
+// The links' ring takes no packet once the link thread has stopped (a processor stream that
+// closed): nothing would ever send it, so the sender reports the packet as not queued
+// instead of as on its way.
+class LinkRingSink : public KestRingSink {
+  public:
+    LinkRingSink() : KestRingSink(Network::OperNetwork::gConfigBuffer) {}
+    KestPacket* NewConfigPacket(std::size_t size) override {
+        if (Network::OperNetwork::gNetworkState.load() == Network::OperNetwork::kLinkStopped) {
+            return nullptr;
+        }
+        return KestRingSink::NewConfigPacket(size);
+    }
+};
+
+} // namespace
+
 KestRingSink& KestDefaultConfigSink() {
-    static KestRingSink sink(Network::OperNetwork::gConfigBuffer);
+    static LinkRingSink sink;
     return sink;
 }

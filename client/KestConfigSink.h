@@ -41,5 +41,6 @@ class KestRingSink : public KestConfigSink {
     Network::CircularKestBuffer& ring_;
 };
 
-// The sink over the client links' "configBuffer", shared by every sender of the process.
+// The sink over the client links' "configBuffer", shared by every sender of the process. It
+// reserves nothing (null) once the link thread has stopped.
 KestRingSink& KestDefaultConfigSink();

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
 
@@ -34,6 +35,12 @@ bool ReceiveQueue(net::sock_t socket, std::uint64_t* held, std::uint64_t* limit)
     return true;
 }
 
+// The IPv4 address (network order) of dotted `text`, 0 when it is none.
+std::uint32_t HostAddress(const std::string& text) {
+    sockaddr_in address;
+    return MakeAddress(text.c_str(), 0, &address) ? address.sin_addr.s_addr : 0;
+}
+
 sockaddr_in AnyAddress() {
     sockaddr_in address;
     MakeAddress(nullptr, 0, &address);
@@ -47,7 +54,10 @@ UDPOperNetwork::UDPOperNetwork(KestCache* cache, const char* address, const NetC
       config_(config),
       address_(address != nullptr && address[0] != '\0' ? address : config.BroadcastAddress()),
       receiveEndpoint_(net::kInvalidSocket, OperNetwork::gConfigBuffer, kUdpChunkLimit,
-                       kReceiveCapacity, AnyAddress(), OutputClient::kDatagram) {}
+                       kReceiveCapacity, AnyAddress(), OutputClient::kDatagram),
+      processorHosts_{HostAddress(address_), HostAddress(config.ProcessorAddress(false)),
+                      HostAddress(config.ProcessorAddress(true))},
+      networks_{HostAddress(config.WiredHost(0)), HostAddress(config.WirelessHost(0))} {}
 
 UDPOperNetwork::~UDPOperNetwork() {
     Shutdown();
@@ -97,6 +107,25 @@ bool UDPOperNetwork::Initialize(unsigned short localPort, unsigned short remoteP
     return true;
 }
 
+bool UDPOperNetwork::FromProcessor(std::uint32_t source) const {
+    for (std::uint32_t host : processorHosts_) {
+        if (host != 0 && host == source) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool UDPOperNetwork::OnNetworks(std::uint32_t source) const {
+    const std::uint32_t prefix = htonl(0xFFFFFF00u);
+    for (std::uint32_t network : networks_) {
+        if (network != 0 && (source & prefix) == (network & prefix)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool UDPOperNetwork::FallenBehind(bool behind) const {
     std::uint64_t held = 0;
     std::uint64_t limit = 0;
@@ -123,9 +152,13 @@ void UDPOperNetwork::ServerMain(unsigned short localPort, unsigned short remoteP
         if (held > 0) {
             // Each receive takes one datagram; its sender tells operators apart.
             const std::uint32_t source = receiveEndpoint_.LastSource();
+            const bool fromProcessor = FromProcessor(source);
+            const bool fromNetwork = fromProcessor || OnNetworks(source);
             behind = FallenBehind(behind);
             while (KestPacket* packet = RecvConfigPacket()) {
-                if (!behind || packet->IsConfig()) {
+                if (!fromNetwork || (!fromProcessor && packet->procId == kKestProcessorId)) {
+                    foreign_.fetch_add(1, std::memory_order_relaxed);
+                } else if (!behind || packet->IsConfig()) {
                     cache_->ProcKestPacket(packet, source);
                 } else {
                     skippedData_.fetch_add(1, std::memory_order_relaxed);

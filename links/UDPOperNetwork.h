@@ -11,6 +11,12 @@
 // more than half the buffer is queued, the link reads on but hands only configuration
 // packets to the cache until less than an eighth is left. The data packets passed over
 // leave gaps in their streams, which readers see as for any lost datagram.
+//
+// The port takes datagrams from any host. Packets that claim to come from the processor
+// reach the cache only from the processor's address (the one given, or host 1 of the wired or
+// the wireless network), operators' packets from any host of those networks; every other
+// packet is dropped and counted, so that no other host can forge samples, a configuration or
+// messages of the processor, nor a host off the networks an operator.
 #pragma once
 
 #include "links/NetConfig.h"
@@ -50,16 +56,25 @@ class UDPOperNetwork : public UDPNetwork {
     }
     // Received packets dropped because their datagram did not hold them whole.
     std::uint64_t DroppedPackets() const { return receiveEndpoint_.DroppedPackets(); }
+    // Packets dropped for the address they came from.
+    std::uint64_t ForeignPackets() const { return foreign_.load(std::memory_order_relaxed); }
 
   private:
     // Whether the link is behind now, given whether it was on the previous pass.
     bool FallenBehind(bool behind) const;
+    // Whether a datagram from `source` (network order) came from the processor, or from a
+    // host of the wired or the wireless network.
+    bool FromProcessor(std::uint32_t source) const;
+    bool OnNetworks(std::uint32_t source) const;
 
     KestCache* cache_;
     NetConfig config_;
     std::string address_;
     IOClient receiveEndpoint_;
     std::atomic<std::uint64_t> skippedData_{0};
+    std::uint32_t processorHosts_[3]; // network order; 0 for none
+    std::uint32_t networks_[2];       // host 0 of the wired and the wireless network
+    std::atomic<std::uint64_t> foreign_{0};
 };
 
 } // namespace Network

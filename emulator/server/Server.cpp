@@ -284,12 +284,16 @@ void Server::SendUdp(const sockaddr_in& to, const Outbox& box, bool lossy) {
     if (box.Empty() || udp_.empty()) {
         return;
     }
-    std::uint64_t sent = 0, dropped = 0, bytes = 0;
+    std::uint64_t sent = 0, dropped = 0, droppedPackets = 0, bytes = 0;
     ForEachDatagram(
         box.Bytes().data(), box.Bytes().size(), kDatagramLimit,
         [&](const std::uint8_t* data, std::size_t size) {
             if (lossy && DropNext()) {
                 ++dropped;
+                // The datagram holds whole packets only: count what it took along.
+                for (std::size_t at = 0; at < size; at += std::size_t(data[at]) * 4) {
+                    ++droppedPackets;
+                }
                 return;
             }
             int fd = udp_.front().Get();
@@ -309,11 +313,15 @@ void Server::SendUdp(const sockaddr_in& to, const Outbox& box, bool lossy) {
                 bytes += size;
             } else {
                 ++dropped;
+                for (std::size_t at = 0; lossy && at < size; at += std::size_t(data[at]) * 4) {
+                    ++droppedPackets;
+                }
             }
         });
     std::lock_guard<std::mutex> lock(statsMutex_);
     stats_.datagramsSent += sent;
     stats_.datagramsDropped += dropped;
+    stats_.packetsDropped += droppedPackets;
     stats_.bytesSent += bytes;
     stats_.packetsSent += box.Packets(); // handed to the network, before any loss
 }

@@ -45,7 +45,7 @@ struct ServerStats {
     std::uint64_t datagramsSent = 0;
     std::uint64_t bytesSent = 0;
     std::uint64_t datagramsDropped = 0;
-    std::uint64_t packetsDropped = 0;
+    std::uint64_t packetsDropped = 0; // data packets lost with their datagrams (TCP: on their own)
     std::uint64_t packetsReceived = 0;
     std::uint64_t restarts = 0;
     unsigned udpClients = 0;

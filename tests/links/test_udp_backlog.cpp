@@ -62,7 +62,12 @@ TEST(UdpLinkBacklogTest, ALinkBehindPassesOverDataButKeepsEveryConfigurationPack
     Hold hold;
     ASSERT_TRUE(gKestCache->RegisterKestErrorCallback(HoldFirst, &hold));
 
+    // A stand-in processor: the link takes datagrams from the processor's address only.
     const int processor = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    inet_pton(AF_INET, (net.wiredNet + ".1").c_str(), &at.sin_addr);
+    ASSERT_EQ(bind(processor, reinterpret_cast<const sockaddr*>(&at), sizeof at), 0);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(net.ClientPort());

@@ -9,8 +9,10 @@
 
 #include <gmock/gmock.h>
 
+#include <atomic>
 #include <chrono>
 #include <sys/socket.h>
+#include <thread>
 
 namespace {
 
@@ -192,6 +194,25 @@ TEST_F(TrialCallsTest, ADroppedConnectionFailsClearlyAndCanBeAddedAgain) {
     EXPECT_EQ(Trial(0).code, KL_ERR_OPERATOR_NOT_FOUND) << "no operator connected";
     EXPECT_EQ(Add("130"), id);
     EXPECT_EQ(Trial(id).code, KL_SUCCESS);
+}
+
+// The operator drops its connection during a recording trial, while a call waits for its
+// answer: the call ends with an error, and the operator added again is still recording.
+TEST_F(TrialCallsTest, ADropDuringARecordingTrialEndsTheCallWithAnError) {
+    const int id = Add("130");
+    ASSERT_EQ(Trial(id, "recording").code, KL_SUCCESS);
+    ASSERT_TRUE(Settles("130", kKestTrialRecording));
+    ASSERT_TRUE(server_->SetOperatorSilent("130", true));
+    std::atomic<int> code{KL_SUCCESS};
+    std::thread call([&] { code = Trial(id).code; });
+    ASSERT_TRUE(server_->DropOperatorConnections("130"));
+    call.join();
+    EXPECT_TRUE(code == KL_ERR_OPERATOR_NOT_FOUND || code == KL_ERR_NO_RESPONSE) << code;
+    ASSERT_TRUE(server_->SetOperatorSilent("130", false));
+    EXPECT_EQ(Add("130"), id);
+    const auto r = Trial(id);
+    EXPECT_EQ(r.code, KL_SUCCESS);
+    EXPECT_EQ(r.status, "recording");
 }
 
 // A host that answers nothing: its listening socket's queue is full, so a new connection
