@@ -39,8 +39,9 @@ class Writer {
                 const std::uint32_t t = newest_.load() + 1;
                 if (t <= limit_.load()) {
                     Store(t);
+                } else {
+                    std::this_thread::yield();
                 }
-                std::this_thread::yield(); // spreads the samples over the read
             }
         });
     }
@@ -119,7 +120,7 @@ TEST_F(ReadWhileWritingTest, MatrixReadOfTheWholeWindowStaysExactAndAligned) {
     // in pieces; now and then two rings' worth, so that the writer overtakes the read and it
     // starts again.
     auto step = [](int n) { return n % 4 == 3 ? 2 * kDepth : kDepth / 6; };
-    WhileLapping(writer, 20, step, [&] {
+    WhileLapping(writer, 60, step, [&] {
         std::uint32_t start = 0;
         cache.GetContDataBlock(&start, matrix.data(), kElectrodes, kDepth, runs.data(), runs.size(),
                                electrodes.data(), delivered.data(), 0, false);
