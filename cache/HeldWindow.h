@@ -17,6 +17,7 @@ struct HeldWindow {
     float* dest = nullptr;
     std::uint32_t channel = 0;
     std::uint32_t time = 0; // of the first row
+    std::uint32_t period = 1;
     std::uint32_t rows = 0;
     std::uint32_t jumps = 0;
     bool scale = true;
@@ -51,15 +52,19 @@ struct HeldWindow {
             }
         }
         time = from;
+        period = std::uint32_t(ring->GetPeriod());
         rows = held;
         jumps = ring->GetJumps();
         return int(held);
     }
 
-    // Copies the window, under the cache lock; false when the ring no longer holds it.
-    bool Copy() const {
-        return shorts != nullptr ? shorts->CopyHeldRows(dest, time, rows, channel, scale, jumps)
-                                 : floats->CopyHeldRows(dest, time, rows, channel, scale, jumps);
+    // Copies values [first, first + count) of the window, under the cache lock; false when
+    // the ring no longer holds them.
+    bool Copy(std::uint32_t first, std::uint32_t count) const {
+        const std::uint32_t at = time + first * period;
+        return shorts != nullptr
+                   ? shorts->CopyHeldRows(dest + first, at, count, channel, scale, jumps)
+                   : floats->CopyHeldRows(dest + first, at, count, channel, scale, jumps);
     }
 
     // Applies the factor to the copied values; needs no lock.

@@ -15,8 +15,10 @@
 
 namespace {
 
-// Values per block of rows: small enough to stay in the first-level data cache.
+// Values per block of rows, copied under one hold of the lock: a few tens of microseconds.
 constexpr std::uint32_t kBlockValues = 65536;
+// Rows of every ring copied before the next rows of any.
+constexpr std::uint32_t kSlabRows = 2048;
 
 // The ring of one run, whichever sample type it holds.
 struct RunRing {
@@ -44,22 +46,22 @@ template <typename Ring> std::uint32_t Overrun(const Ring& ring, std::uint32_t s
     return rows > ring.GetDepth() ? (rows - ring.GetDepth()) * period : 0;
 }
 
-// Copies `count` rows from the first row at or after `time`, rows that the ring held when it
-// had made `jumps` far jumps, into the columns of dest: channels[k] into row k (skipped when
-// the ring lacks that channel). With `pieces` the lock is taken (by `take`) for each block of
-// rows only.
-// False when the ring no longer held the rows (nothing is then known about dest).
+// Copies rows [from, from + count) of the rows from the first row at or after `time`, rows
+// that the ring held when it had made `jumps` far jumps, into the columns of dest:
+// channels[k] into row k (skipped when the ring lacks that channel). With `pieces` the lock
+// is taken (by `take`) for each block of rows only. False when the ring no longer held the
+// rows (nothing is then known about dest).
 template <typename Ring, typename Take>
-bool CopyColumns(const Ring& ring, double* dest, std::size_t leading, std::uint32_t count,
-                 const std::uint32_t* channels, std::uint32_t rows, std::uint32_t time, bool scale,
-                 std::uint32_t jumps, std::vector<float>& block, std::unique_lock<std::mutex>& hold,
-                 bool pieces, Take take) {
+bool CopyColumns(const Ring& ring, double* dest, std::size_t leading, std::uint32_t from,
+                 std::uint32_t count, const std::uint32_t* channels, std::uint32_t rows,
+                 std::uint32_t time, bool scale, std::uint32_t jumps, std::vector<float>& block,
+                 std::unique_lock<std::mutex>& hold, bool pieces, Take take) {
     const std::uint32_t width = ring.GetChannels();
     const std::uint32_t period = std::uint32_t(ring.GetPeriod());
     const std::uint32_t blockRows = std::max<std::uint32_t>(1, kBlockValues / width);
     block.resize(std::size_t(blockRows) * width);
-    for (std::uint32_t total = 0; total < count;) {
-        const std::uint32_t want = std::min(blockRows, count - total);
+    for (std::uint32_t total = from; total < from + count;) {
+        const std::uint32_t want = std::min(blockRows, from + count - total);
         if (pieces) {
             take();
         }
@@ -194,15 +196,21 @@ int KestCache::GetContDataBlock(std::uint32_t* outTime, double* dest, std::size_
             hold.unlock();
         }
 
+        // Oldest rows first across every ring: the writer overwrites only rows older than
+        // those being copied, so a read is overtaken only when it runs slower than the
+        // stream for longer than the slack.
         bool whole = true;
-        for (std::size_t r = 0; r < runCount && whole; ++r) {
-            const KestContBlockRun& run = runs[r];
-            if (rowsOf[r] != 0) {
-                whole = rings[r].Visit([&](const auto& ring) {
-                    return CopyColumns(ring, dest + run.first, leading, rowsOf[r],
-                                       &channels[run.first], run.size, start, scale, jumps[r],
-                                       block, hold, pieces, [&] { TakeForPiece(hold); });
-                });
+        for (std::uint32_t from = 0; from < count && whole; from += kSlabRows) {
+            for (std::size_t r = 0; r < runCount && whole; ++r) {
+                const KestContBlockRun& run = runs[r];
+                if (rowsOf[r] > from) {
+                    const std::uint32_t slab = std::min(kSlabRows, rowsOf[r] - from);
+                    whole = rings[r].Visit([&](const auto& ring) {
+                        return CopyColumns(ring, dest + run.first, leading, from, slab,
+                                           &channels[run.first], run.size, start, scale, jumps[r],
+                                           block, hold, pieces, [&] { TakeForPiece(hold); });
+                    });
+                }
             }
         }
         if (!pieces) {

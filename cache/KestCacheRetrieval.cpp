@@ -7,9 +7,13 @@
 #include "cache/KestCachePieces.h"
 #include "cache/ModuleData.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
+
+// Values of one electrode's window copied under one hold of the lock.
+constexpr std::uint32_t kWindowSlab = 16384;
 
 bool IsAnalogModule(ModuleData* store) {
     const KestModuleDesc* desc = store->GetModuleDesc();
@@ -94,8 +98,9 @@ int KestCache::GetContDataMulti(Kind kind, std::uint32_t* outTime, float* dest, 
         return electrodeCount == 0 ? 0 : -1;
     }
     // What every electrode reads is settled under one hold, as the rings are at that moment;
-    // the windows are then copied one electrode at a time, each under its own short hold, so
-    // that the link stores packets in between (the rings keep the rows in place meanwhile).
+    // the windows are then copied a slab of one electrode at a time, each under its own short
+    // hold, so that the link stores packets in between (the rings keep the rows in place
+    // meanwhile).
     // A read the writer overtakes starts again; the last try holds the lock through.
     const std::uint32_t given = outTime != nullptr ? *outTime : 0;
     std::vector<HeldWindow> windows;
@@ -112,19 +117,33 @@ int KestCache::GetContDataMulti(Kind kind, std::uint32_t* outTime, float* dest, 
         if (pieces) {
             hold.unlock();
         }
-        bool whole = true;
+        // The oldest values of every window first: the writer overwrites only rows older than
+        // those being copied, so a read is overtaken only when it runs slower than the
+        // stream for longer than the slack.
+        std::uint32_t longest = 0;
         for (const HeldWindow& window : windows) {
-            if (pieces) {
-                TakeForPiece(hold);
+            longest = std::max(longest, window.rows);
+        }
+        bool whole = true;
+        for (std::uint32_t from = 0; from < longest && whole; from += kWindowSlab) {
+            for (std::size_t w = 0; w < windows.size() && whole; ++w) {
+                const HeldWindow& window = windows[w];
+                if (window.rows <= from) {
+                    continue;
+                }
+                if (pieces) {
+                    TakeForPiece(hold);
+                }
+                whole = window.Copy(from, std::min(kWindowSlab, window.rows - from));
+                if (pieces) {
+                    hold.unlock();
+                }
             }
-            whole = window.Copy();
-            if (pieces) {
-                hold.unlock();
+        }
+        if (whole) {
+            for (const HeldWindow& window : windows) {
+                window.ApplyFactor();
             }
-            if (!whole) {
-                break;
-            }
-            window.ApplyFactor();
         }
         if (!pieces) {
             hold.unlock();

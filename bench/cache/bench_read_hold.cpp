@@ -8,6 +8,8 @@
 //                   for its whole length would hold the link back;
 //   link_stall_ms   the longest single store while the reads ran;
 //   stall_per_read  link_stall_ms / read_ms.
+// BM_NoReadStall gives the longest store with no reader, over as long as the reads took: what
+// the machine's scheduling alone costs the writer.
 #include "cache/KestCache.h"
 #include "tests/cache/TestModel.h"
 
@@ -150,6 +152,14 @@ void BM_BlockReadHold(benchmark::State& state) {
     });
 }
 BENCHMARK(BM_BlockReadHold)->Unit(benchmark::kMillisecond)->Iterations(8);
+
+void BM_NoReadStall(benchmark::State& state) {
+    MeasureHold(state, [](KestCache&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return int(kSamples);
+    });
+}
+BENCHMARK(BM_NoReadStall)->Unit(benchmark::kMillisecond)->Iterations(8);
 
 void BM_RawReadHold(benchmark::State& state) {
     const std::vector<std::uint32_t> electrodes = AllElectrodes();
