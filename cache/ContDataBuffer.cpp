@@ -261,5 +261,31 @@ bool ContDataBuffer<T>::CopyHeldRows(float* dest, std::uint32_t time, std::uint3
     return true;
 }
 
+template <typename T>
+bool ContDataBuffer<T>::CopyHeldRaw(T* dest, std::uint32_t time, std::uint32_t count,
+                                    std::uint32_t jumps) const {
+    if (size_ == 0 || jumps != jumps_) {
+        return false;
+    }
+    std::uint32_t back = Since(time);
+    if (back > rows_ || count > back) {
+        return false;
+    }
+    const std::uint32_t stale = back > fresh_ ? std::min(count, back - fresh_) : 0;
+    dest = std::fill_n(dest, std::size_t(stale) * channels_, T(kContGapMarker));
+    back -= stale;
+    count -= stale;
+    if (count == 0) {
+        return true;
+    }
+    const std::uint32_t firstRow = RowStart(back);
+    const std::uint32_t headRows = std::min(count, rows_ - firstRow);
+    const T* ring = ring_.data();
+    dest = std::copy_n(ring + std::size_t(firstRow) * channels_, std::size_t(headRows) * channels_,
+                       dest);
+    std::copy_n(ring, std::size_t(count - headRows) * channels_, dest);
+    return true;
+}
+
 template class ContDataBuffer<short>;
 template class ContDataBuffer<float>;

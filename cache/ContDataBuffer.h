@@ -29,6 +29,8 @@ constexpr std::uint32_t kContRingTicks = 153600;
 
 template <typename T> class ContDataBuffer {
   public:
+    using Value = T;
+
     // A ring whose period is not positive, whose depth or channel count is 0, or whose size
     // (slack included) would exceed kMaxValues cannot store anything: it keeps no memory, drops
     // every sample and every read returns 0 values.
@@ -82,6 +84,16 @@ template <typename T> class ContDataBuffer {
     // longer holds them unchanged: the writer stored more than the slack since, or jumped.
     bool CopyHeldRows(float* dest, std::uint32_t time, std::uint32_t count, std::uint32_t channel,
                       bool scale, std::uint32_t jumps) const;
+    // As CopyHeldRows for every channel, but the stored values themselves (a marker for every
+    // value of a row that reads as one), for a caller that converts them (ToFloat) after
+    // letting go of the lock.
+    bool CopyHeldRaw(T* dest, std::uint32_t time, std::uint32_t count, std::uint32_t jumps) const;
+    // A stored value as the reads give it, with or without the ring's scale.
+    static float ToFloat(T value, bool scale, double ringScale) {
+        return scale && ringScale != 1.0
+                   ? static_cast<float>(static_cast<double>(value) * ringScale)
+                   : static_cast<float>(value);
+    }
 
     void SetADCToMicroVolts(double scale) { scale_ = scale; }
 

@@ -46,27 +46,38 @@ template <typename Ring> std::uint32_t Overrun(const Ring& ring, std::uint32_t s
     return rows > ring.GetDepth() ? (rows - ring.GetDepth()) * period : 0;
 }
 
+// Blocks of stored values, one for each sample type.
+struct Blocks {
+    std::vector<short> shorts;
+    std::vector<float> floats;
+
+    std::vector<short>& For(const ContDataBuffer<short>&) { return shorts; }
+    std::vector<float>& For(const ContDataBuffer<float>&) { return floats; }
+};
+
 // Copies rows [from, from + count) of the rows from the first row at or after `time`, rows
 // that the ring held when it had made `jumps` far jumps, into the columns of dest:
 // channels[k] into row k (skipped when the ring lacks that channel). With `pieces` the lock
-// is taken (by `take`) for each block of rows only. False when the ring no longer held the
-// rows (nothing is then known about dest).
+// is taken (by `take`) for each block of rows only, and only to copy the stored values: they
+// are converted after it is let go. False when the ring no longer held the rows (nothing is
+// then known about dest).
 template <typename Ring, typename Take>
 bool CopyColumns(const Ring& ring, double* dest, std::size_t leading, std::uint32_t from,
                  std::uint32_t count, const std::uint32_t* channels, std::uint32_t rows,
-                 std::uint32_t time, bool scale, std::uint32_t jumps, std::vector<float>& block,
+                 std::uint32_t time, bool scale, std::uint32_t jumps, Blocks& blocks,
                  std::unique_lock<std::mutex>& hold, bool pieces, Take take) {
     const std::uint32_t width = ring.GetChannels();
     const std::uint32_t period = std::uint32_t(ring.GetPeriod());
+    const double ringScale = ring.GetScale();
     const std::uint32_t blockRows = std::max<std::uint32_t>(1, kBlockValues / width);
+    auto& block = blocks.For(ring);
     block.resize(std::size_t(blockRows) * width);
     for (std::uint32_t total = from; total < from + count;) {
         const std::uint32_t want = std::min(blockRows, from + count - total);
         if (pieces) {
             take();
         }
-        const bool held = ring.CopyHeldRows(block.data(), time + total * period, want,
-                                            Ring::kAllChannels, scale, jumps);
+        const bool held = ring.CopyHeldRaw(block.data(), time + total * period, want, jumps);
         if (pieces) {
             hold.unlock();
         }
@@ -74,11 +85,11 @@ bool CopyColumns(const Ring& ring, double* dest, std::size_t leading, std::uint3
             return false;
         }
         for (std::uint32_t r = 0; r < want; ++r) {
-            const float* row = block.data() + std::size_t(r) * width;
+            const auto* row = block.data() + std::size_t(r) * width;
             double* column = dest + std::size_t(total + r) * leading;
             for (std::uint32_t k = 0; k < rows; ++k) {
                 if (channels[k] < width) {
-                    column[k] = double(row[channels[k]]);
+                    column[k] = double(Ring::ToFloat(row[channels[k]], scale, ringScale));
                 }
             }
         }
@@ -118,7 +129,7 @@ int KestCache::GetContDataBlock(std::uint32_t* outTime, double* dest, std::size_
     std::vector<std::uint32_t> channels(leading, 0);
     std::vector<std::uint32_t> rowsOf(runCount, 0);
     std::vector<std::uint32_t> jumps(runCount, 0);
-    std::vector<float> block;
+    Blocks blocks;
     for (int attempt = 1;; ++attempt) {
         const bool pieces = attempt < kHeldReadTries;
         hold.lock();
@@ -208,7 +219,7 @@ int KestCache::GetContDataBlock(std::uint32_t* outTime, double* dest, std::size_
                     whole = rings[r].Visit([&](const auto& ring) {
                         return CopyColumns(ring, dest + run.first, leading, from, slab,
                                            &channels[run.first], run.size, start, scale, jumps[r],
-                                           block, hold, pieces, [&] { TakeForPiece(hold); });
+                                           blocks, hold, pieces, [&] { TakeForPiece(hold); });
                     });
                 }
             }
