@@ -42,12 +42,14 @@ template <typename T>
 ContDataBuffer<T>::ContDataBuffer(std::uint32_t depth, std::uint32_t channels, std::int32_t period,
                                   double scale)
     : channels_(channels), period_(period), scale_(scale) {
-    const std::uint64_t values = std::uint64_t(depth) * channels;
+    const std::uint64_t rows = std::uint64_t(depth) + depth / 4;
+    const std::uint64_t values = rows * channels;
     if (period > 0 && values != 0 && values <= kMaxValues) {
         depth_ = depth;
-        fresh_ = depth; // the zeros of a new ring read as they are
+        rows_ = static_cast<std::uint32_t>(rows);
+        fresh_ = rows_; // the zeros of a new ring read as they are
         size_ = static_cast<std::uint32_t>(values);
-        ring_.assign(size_, T(0));
+        ring_ = ZeroedArray<T>(size_);
     }
 }
 
@@ -67,32 +69,33 @@ template <typename T> void ContDataBuffer<T>::AddTimeSample(const T* values, std
             // Every row held would become a marker: note that instead of writing them, so a
             // far jump costs no more than a short gap. Reads show markers for rows older
             // than the fresh ones.
-            writeRow_ = static_cast<std::uint32_t>((std::uint64_t(writeRow_) + missing) % depth_);
+            writeRow_ = static_cast<std::uint32_t>((std::uint64_t(writeRow_) + missing) % rows_);
             fresh_ = 0;
+            ++jumps_;
         } else if (missing != 0) {
-            const std::uint32_t tail = std::min(missing, depth_ - writeRow_);
+            const std::uint32_t tail = std::min(missing, rows_ - writeRow_);
             T* ring = ring_.data();
             std::fill_n(ring + std::size_t(writeRow_) * channels_, std::size_t(tail) * channels_,
                         T(kContGapMarker));
             std::fill_n(ring, std::size_t(missing - tail) * channels_, T(kContGapMarker));
             writeRow_ += missing;
-            if (writeRow_ >= depth_) {
-                writeRow_ -= depth_;
+            if (writeRow_ >= rows_) {
+                writeRow_ -= rows_;
             }
-            fresh_ = std::min(depth_, fresh_ + missing);
+            fresh_ = std::min(rows_, fresh_ + missing);
         }
     }
     std::copy_n(values, channels_, ring_.data() + std::size_t(writeRow_) * channels_);
-    if (++writeRow_ == depth_) {
+    if (++writeRow_ == rows_) {
         writeRow_ = 0;
     }
-    fresh_ = std::min(depth_, fresh_ + 1);
+    fresh_ = std::min(rows_, fresh_ + 1);
     lastTime_ = time;
     stored_ = true;
 }
 
 template <typename T> std::uint32_t ContDataBuffer<T>::RowStart(std::uint32_t back) const {
-    const std::uint32_t row = writeRow_ >= back ? writeRow_ - back : writeRow_ + (depth_ - back);
+    const std::uint32_t row = writeRow_ >= back ? writeRow_ - back : writeRow_ + (rows_ - back);
     return row;
 }
 
@@ -115,7 +118,7 @@ void ContDataBuffer<T>::CopyRows(float* dest, std::uint32_t firstBack, std::uint
         }
     }
     const std::uint32_t firstRow = RowStart(firstBack);
-    const std::uint32_t headRows = std::min(count, depth_ - firstRow);
+    const std::uint32_t headRows = std::min(count, rows_ - firstRow);
     const std::uint32_t offset = channel == kAll ? 0 : channel;
     const T* ring = ring_.data();
     const T* first = ring + std::size_t(firstRow) * channels_ + offset;
@@ -129,10 +132,14 @@ void ContDataBuffer<T>::CopyRows(float* dest, std::uint32_t firstBack, std::uint
     }
 }
 
+template <typename T> std::uint32_t ContDataBuffer<T>::Since(std::uint32_t time) const {
+    const std::uint32_t period = static_cast<std::uint32_t>(period_);
+    return (lastTime_ + period - time) / period;
+}
+
 template <typename T>
 bool ContDataBuffer<T>::RowsSince(std::uint32_t time, std::uint32_t* rows) const {
-    const std::uint32_t period = static_cast<std::uint32_t>(period_);
-    const std::uint32_t since = (lastTime_ + period - time) / period;
+    const std::uint32_t since = Since(time);
     if (since > depth_) {
         WarnInvalidTimestamp();
         return false;
@@ -223,6 +230,61 @@ std::uint32_t ContDataBuffer<T>::GetAllDataByTimeStamp(float* dest, std::uint32_
     }
     CopyRows(dest, rows, count, kAll, scale);
     return count;
+}
+
+template <typename T> std::uint32_t ContDataBuffer<T>::RowsFrom(std::uint32_t time) const {
+    std::uint32_t rows = 0;
+    if (size_ == 0 || !RowsSince(time, &rows)) {
+        return kNotHeld;
+    }
+    return rows;
+}
+
+template <typename T>
+bool ContDataBuffer<T>::CopyHeldRows(float* dest, std::uint32_t time, std::uint32_t count,
+                                     std::uint32_t channel, bool scale, std::uint32_t jumps) const {
+    if (channel != kAll) {
+        channel %= 32;
+    }
+    if (size_ == 0 || jumps != jumps_ || (channel != kAll && channel >= channels_)) {
+        return false;
+    }
+    // Rows written since the read began only push its rows further back; once they lie
+    // beyond the rows kept, the oldest of them may have been overwritten.
+    const std::uint32_t back = Since(time);
+    if (back > rows_ || count > back) {
+        return false;
+    }
+    if (count != 0) {
+        CopyRows(dest, back, count, channel, scale);
+    }
+    return true;
+}
+
+template <typename T>
+bool ContDataBuffer<T>::CopyHeldRaw(T* dest, std::uint32_t time, std::uint32_t count,
+                                    std::uint32_t jumps) const {
+    if (size_ == 0 || jumps != jumps_) {
+        return false;
+    }
+    std::uint32_t back = Since(time);
+    if (back > rows_ || count > back) {
+        return false;
+    }
+    const std::uint32_t stale = back > fresh_ ? std::min(count, back - fresh_) : 0;
+    dest = std::fill_n(dest, std::size_t(stale) * channels_, T(kContGapMarker));
+    back -= stale;
+    count -= stale;
+    if (count == 0) {
+        return true;
+    }
+    const std::uint32_t firstRow = RowStart(back);
+    const std::uint32_t headRows = std::min(count, rows_ - firstRow);
+    const T* ring = ring_.data();
+    dest = std::copy_n(ring + std::size_t(firstRow) * channels_, std::size_t(headRows) * channels_,
+                       dest);
+    std::copy_n(ring, std::size_t(count - headRows) * channels_, dest);
+    return true;
 }
 
 template class ContDataBuffer<short>;

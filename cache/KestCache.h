@@ -9,6 +9,7 @@
 #include "protocol/KestPacket.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -22,6 +23,7 @@ struct KestStreamSwitch;
 template <typename T> class ContDataBuffer;
 template <typename T> class SpikeDataBuffer;
 struct KestErrorMessage_t;
+struct HeldWindow;
 
 class KestCache {
   public:
@@ -246,8 +248,9 @@ class KestCache {
     int GetContDataByModule(std::uint32_t* outTime, float* dest, std::uint32_t count,
                             unsigned module, const std::string& streamName, std::uint32_t time,
                             bool scale);
-    // Continuous windows of several electrodes under one hold of the lock, straight into a
-    // column-major double matrix whose columns are `leading` values apart: sample j of
+    // Continuous windows of several electrodes, settled under one hold of the lock and copied
+    // under short holds a block of rows at a time (the rings keep the rows meanwhile), straight
+    // into a column-major double matrix whose columns are `leading` values apart: sample j of
     // electrodes[k] (channel electrodes[k] mod 32) lands at dest[j * leading + k]. Each run
     // names the rows of electrodes read from one stream of one module; each run's ring is
     // walked once, a block of rows at a time. Time 0 reads the newest `count` samples of the
@@ -310,6 +313,11 @@ class KestCache {
     void BuildInternalData();
     void Malformed();
     StreamRoute* Route(ModuleEntry& entry, unsigned stream);
+    // Turns at the lock between the link and reads copied in pieces: while such a read runs,
+    // a link waiting for the lock goes before the read's next piece. See KestCacheTurns.cpp.
+    class PieceReader;
+    std::unique_lock<std::mutex> TakeForIntake();
+    void TakeForPiece(std::unique_lock<std::mutex>& hold);
     bool HavePropertiesUnlocked() const;
     bool HaveModulesUnlocked() const;
     int GetContDataUnlocked(std::uint32_t* outTime, float* dest, std::uint32_t count,
@@ -318,6 +326,14 @@ class KestCache {
     int GetContDataMulti(Kind kind, std::uint32_t* outTime, float* dest, std::uint32_t count,
                          const std::uint32_t* electrodes, std::uint32_t electrodeCount,
                          std::uint32_t time);
+    // The windows a GetContDataMulti read copies, settled under the lock; returns what the
+    // read returns. With startFromOut a front end read from its newest rows gives the start
+    // of its later electrodes through *outTime.
+    int PlanContWindows(Kind kind, std::uint32_t* outTime, float* dest, std::uint32_t count,
+                        const std::uint32_t* electrodes, std::uint32_t electrodeCount,
+                        std::uint32_t time, bool startFromOut, std::vector<HeldWindow>& windows);
+    int PlanWindow(ModuleData* store, unsigned stream, std::uint32_t time, std::uint32_t count,
+                   std::uint32_t* outTime, HeldWindow& window);
     int GetSegmentDataUnlocked(KestSegmentDataPacketFixed* dest, int* destSequences,
                                std::uint32_t max, ModuleData* store, unsigned stream);
     SpikeDataBuffer<KestSegmentDataPacketFixed>* SegmentRing(unsigned electrode, bool stim,
@@ -337,6 +353,9 @@ class KestCache {
     bool intact_ = true;
     std::uint64_t malformed_ = 0;
     mutable std::mutex lock_;
+    // Reads copying in pieces now, and links waiting for the lock meanwhile.
+    std::atomic<int> pieceReaders_{0};
+    std::atomic<int> intakeWaiting_{0};
     ErrorBuffer errors_;
     std::vector<ErrorCallback> callbacks_;
     // Module entries by id for the packet path (ids are one byte on the wire).

@@ -17,7 +17,7 @@
 int KestCache::ProcKestPacket(const KestPacket* packet, std::uint32_t source) {
     DeferredError deferred;
     {
-        std::lock_guard<std::mutex> hold(lock_);
+        const std::unique_lock<std::mutex> hold = TakeForIntake();
         if (packet == nullptr || packet->ByteSize() < kKestHeaderSize) {
             Malformed();
             return 0;

@@ -3,9 +3,17 @@
 #include "cache/KestCache.h"
 
 #include "cache/ContDataBuffer.h"
+#include "cache/HeldWindow.h"
+#include "cache/KestCachePieces.h"
 #include "cache/ModuleData.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace {
+
+// Values of one electrode's window copied under one hold of the lock.
+constexpr std::uint32_t kWindowSlab = 16384;
 
 bool IsAnalogModule(ModuleData* store) {
     const KestModuleDesc* desc = store->GetModuleDesc();
@@ -52,6 +60,26 @@ int KestCache::GetContDataUnlocked(std::uint32_t* outTime, float* dest, std::uin
     }
 }
 
+int KestCache::PlanWindow(ModuleData* store, unsigned stream, std::uint32_t time,
+                          std::uint32_t count, std::uint32_t* outTime, HeldWindow& window) {
+    const KestOutputStreamDesc* desc =
+        reinterpret_cast<const KestOutputStreamDesc*>(store->GetOutputStreamDesc(int(stream)));
+    if (desc == nullptr) {
+        return 0;
+    }
+    switch (desc->dataKind) {
+    case kKestContinuousData:
+    case kKestContinuousData16:
+        window.shorts = store->GetContDataBuffer(int(stream));
+        return window.Plan(window.shorts, time, count, outTime);
+    case kKestFloatData:
+        window.floats = store->GetFloatDataBuffer(int(stream));
+        return window.Plan(window.floats, time, count, outTime);
+    default:
+        return 0;
+    }
+}
+
 int KestCache::GetContData(std::uint32_t* outTime, float* dest, std::uint32_t count,
                            unsigned electrode, unsigned module, unsigned stream, std::uint32_t time,
                            bool scale) {
@@ -66,10 +94,73 @@ int KestCache::GetContData(std::uint32_t* outTime, float* dest, std::uint32_t co
 int KestCache::GetContDataMulti(Kind kind, std::uint32_t* outTime, float* dest, std::uint32_t count,
                                 const std::uint32_t* electrodes, std::uint32_t electrodeCount,
                                 std::uint32_t time) {
-    std::lock_guard<std::mutex> hold(lock_);
     if (electrodes == nullptr || dest == nullptr) {
         return electrodeCount == 0 ? 0 : -1;
     }
+    // What every electrode reads is settled under one hold, as the rings are at that moment;
+    // the windows are then copied a slab of one electrode at a time, each under its own short
+    // hold, so that the link stores packets in between (the rings keep the rows in place
+    // meanwhile).
+    // A read the writer overtakes starts again; the last try holds the lock through.
+    const std::uint32_t given = outTime != nullptr ? *outTime : 0;
+    std::vector<HeldWindow> windows;
+    windows.reserve(electrodeCount);
+    std::unique_lock<std::mutex> hold(lock_, std::defer_lock);
+    const PieceReader reading(*this);
+    for (int attempt = 1;; ++attempt) {
+        const bool pieces = attempt < kHeldReadTries;
+        hold.lock();
+        windows.clear();
+        std::uint32_t reported = given;
+        const int result = PlanContWindows(kind, &reported, dest, count, electrodes, electrodeCount,
+                                           time, outTime != nullptr, windows);
+        if (pieces) {
+            hold.unlock();
+        }
+        // The oldest values of every window first: the writer overwrites only rows older than
+        // those being copied, so a read is overtaken only when it runs slower than the
+        // stream for longer than the slack.
+        std::uint32_t longest = 0;
+        for (const HeldWindow& window : windows) {
+            longest = std::max(longest, window.rows);
+        }
+        bool whole = true;
+        for (std::uint32_t from = 0; from < longest && whole; from += kWindowSlab) {
+            for (std::size_t w = 0; w < windows.size() && whole; ++w) {
+                const HeldWindow& window = windows[w];
+                if (window.rows <= from) {
+                    continue;
+                }
+                if (pieces) {
+                    TakeForPiece(hold);
+                }
+                whole = window.Copy(from, std::min(kWindowSlab, window.rows - from));
+                if (pieces) {
+                    hold.unlock();
+                }
+            }
+        }
+        if (whole) {
+            for (const HeldWindow& window : windows) {
+                window.ApplyFactor();
+            }
+        }
+        if (!pieces) {
+            hold.unlock();
+        }
+        if (whole) {
+            if (outTime != nullptr) {
+                *outTime = reported;
+            }
+            return result;
+        }
+    }
+}
+
+int KestCache::PlanContWindows(Kind kind, std::uint32_t* outTime, float* dest, std::uint32_t count,
+                               const std::uint32_t* electrodes, std::uint32_t electrodeCount,
+                               std::uint32_t time, bool startFromOut,
+                               std::vector<HeldWindow>& windows) {
     int result = 0;
     std::uint32_t start = time;
     long previous = -1;
@@ -141,10 +232,14 @@ int KestCache::GetContDataMulti(Kind kind, std::uint32_t* outTime, float* dest, 
         if (stream < 0) {
             return stream;
         }
-        float* block = dest + std::size_t(k) * count;
-        const bool scale = kind != Kind::Status;
-        result = GetContDataUnlocked(outTime, block, count, electrode, store, unsigned(stream),
-                                     start, scale);
+        HeldWindow window;
+        window.dest = dest + std::size_t(k) * count;
+        window.channel = electrode % 32;
+        window.scale = kind != Kind::Status;
+        result = PlanWindow(store, unsigned(stream), start, count, outTime, window);
+        if (window.rows != 0) {
+            windows.push_back(window);
+        }
         if (kind == Kind::Status && result > 0) {
             // Status samples carry a factor per physical channel; without one the
             // values would be meaningless, so the read fails.
@@ -153,11 +248,10 @@ int KestCache::GetContDataMulti(Kind kind, std::uint32_t* outTime, float* dest, 
             if (channel == nullptr) {
                 return -1;
             }
-            for (int i = 0; i < result; ++i) {
-                block[i] *= channel->hwStatusScale;
-            }
+            windows.back().factor = channel->hwStatusScale;
+            windows.back().scaled = true;
         }
-        if (start == 0 && outTime != nullptr) {
+        if (start == 0 && startFromOut) {
             start = *outTime;
         }
     }

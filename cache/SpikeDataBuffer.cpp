@@ -6,9 +6,7 @@
 
 template <typename T>
 SpikeDataBuffer<T>::SpikeDataBuffer(std::uint32_t capacity)
-    : capacity_(capacity), ring_(capacity), sequences_(capacity, 0), missing_(capacity) {
-    // value-initialised records are all-zero bytes
-}
+    : capacity_(capacity), ring_(capacity), sequences_(capacity), missing_(capacity) {}
 
 template <typename T> SpikeDataBuffer<T>::~SpikeDataBuffer() = default;
 
@@ -124,7 +122,7 @@ template <typename T> void SpikeDataBuffer<T>::Rezero() {
     if (used != 0) {
         std::memset(static_cast<void*>(ring_.data()), 0, std::size_t(used) * sizeof(T));
     }
-    std::fill_n(sequences_.begin(), used, 0);
+    std::fill_n(sequences_.data(), used, 0);
     count_ = 0;
     nextSlot_ = 0;
     previousSequence_ = 0;

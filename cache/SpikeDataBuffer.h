@@ -9,6 +9,8 @@
 // The cache lock covers every call; the ring has no lock of its own.
 #pragma once
 
+#include "cache/ZeroedArray.h"
+
 #include "protocol/KestPacket.h"
 
 #include <cstdint>
@@ -74,8 +76,9 @@ template <typename T> class SpikeDataBuffer {
     // number.
     std::uint32_t count_ = 0;
     std::uint32_t nextSlot_ = 0; // slot of the next packet, below capacity_
-    std::vector<T> ring_;
-    std::vector<int> sequences_;
+    // Zeroed and untouched until used (see ZeroedArray).
+    ZeroedArray<T> ring_;
+    ZeroedArray<int> sequences_;
     int previousSequence_ = 0;
 
     // Gap list: a ring of the newest `capacity` gaps.

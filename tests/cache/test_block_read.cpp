@@ -2,6 +2,7 @@
 // one electrode at a time.
 #include "TestModel.h"
 
+#include "cache/ContDataBuffer.h"
 #include "cache/KestCache.h"
 
 #include <gtest/gtest.h>
@@ -98,6 +99,32 @@ TEST_F(BlockReadTest, NewestWindowMatchesSingleReadsAcrossTheRingEnd) {
         ASSERT_EQ(matrix[j * leading + 4], kUntouched);
         ASSERT_EQ(matrix[j * leading + 5], kUntouched);
     }
+}
+
+TEST_F(BlockReadTest, GapMarkersMatchSingleReads) {
+    // A jump of more than a ring (no markers written: the rows before it read as markers),
+    // then a short gap of 9 marker rows.
+    FeedLfp(3000, 100);
+    FeedLfp(3000 + 30 * 8000, 50);
+    FeedLfp(3000 + 30 * 8060, 20);
+    const std::uint32_t electrodes[] = {5, 30};
+    const std::uint32_t count = 400;
+    std::vector<double> matrix(2 * count, kUntouched);
+    std::uint32_t delivered[2] = {0, 0};
+    std::uint32_t start = 0;
+    ASSERT_EQ(Block(&start, matrix.data(), 2, count, 2, 1, electrodes, 2, delivered, 0, true),
+              int(count));
+    for (int k = 0; k < 2; ++k) {
+        std::uint32_t singleStart = 0;
+        int read = 0;
+        const std::vector<float> single = Single(electrodes[k], count, 0, &singleStart, &read);
+        ASSERT_EQ(read, int(count));
+        for (std::uint32_t j = 0; j < count; ++j) {
+            ASSERT_EQ(matrix[j * 2 + k], double(single[j])) << "electrode " << k << " " << j;
+        }
+    }
+    EXPECT_EQ(matrix[0], 0.5 * kContGapMarker);                // before the jump
+    EXPECT_EQ(matrix[(count - 21) * 2], 0.5 * kContGapMarker); // in the short gap
 }
 
 TEST_F(BlockReadTest, WindowFromATimeAndStaleTimes) {
