@@ -174,6 +174,10 @@ for kind, f in fields:
     share = 100.0 * lost / (lost + received) if lost + received else 0
     row(name + ": lost samples", "%d (%.2f %%), %s in warm-up" % (lost, share, f["lost_warmup"]),
         "0")
+    behind = int(f["behind_at_end"])
+    row(name + ": not arrived at end", "%d samples (%.2f s)%s" %
+        (behind, behind / (512 * 30000.0),
+         ", processor dropped the stream" if f["stream_dropped"] == "1" else ""), "")
     if f["transport"] == "udp":
         row(name + ": socket drops", f["socket_drops"] + " datagrams", "0")
     row(name + ": link thread CPU", "%s %% of a core" % f["link_cpu_pct"],

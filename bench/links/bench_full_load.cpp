@@ -12,10 +12,12 @@
 //
 // Lost samples are the gap markers the cache holds in place of samples that never arrived,
 // found by a checker that reads the new part of one electrode of every front end twice a
-// second (each of a front end's 32 channels misses the same ticks). Socket drops are the
-// drops column of /proc/net/udp for this process's sockets. The link's CPU share comes from
-// /proc/self/task/<tid>/stat of the threads the open started. kl_time lag is paxsim's clock
-// (its control channel's "time") minus kl_time, sampled every 50 ms.
+// second (each of a front end's 32 channels misses the same ticks); samples the processor
+// had sent by the end but the cache did not yet hold are reported apart (behind_at_end), with
+// whether the processor gave up on a TCP stream that fell 64 MiB behind (stream_dropped). Socket
+// drops are the drops column of /proc/net/udp for this process's sockets. The link's CPU share
+// comes from /proc/self/task/<tid>/stat of the threads the open started. kl_time lag is paxsim's
+// clock (its control channel's "time") minus kl_time, sampled every 50 ms.
 #include "cache/KestCache.h"
 #include "client/Connection.h"
 #include "include/kestlib.h"
@@ -394,16 +396,30 @@ class LossChecker {
                 }
                 continue;
             }
+            unsigned long long markers = 0;
             for (int i = 0; i < read; ++i) {
-                lost += buffer_[std::size_t(i)] == -32768.0f ? 32 : 0;
+                markers += buffer_[std::size_t(i)] == -32768.0f ? 32 : 0;
             }
+            lost += markers;
             f.next += std::uint32_t(read);
-            received_ += 32ull * std::uint32_t(read);
+            received_ += 32ull * std::uint32_t(read) - markers;
         }
         return lost;
     }
 
+    // Samples that arrived (markers not counted).
     unsigned long long Received() const { return received_; }
+    // Samples of every front end between what the checker has read and processor time
+    // `now`: sent but not (yet) in the cache.
+    unsigned long long Behind(std::uint32_t now) const {
+        unsigned long long behind = 0;
+        for (const Follow& f : follow_) {
+            if (std::int32_t(now - f.next) > 0) {
+                behind += 32ull * (now - f.next);
+            }
+        }
+        return behind;
+    }
 
   private:
     struct Follow {
@@ -518,6 +534,10 @@ int RunFullLoad(const Options& o) {
     }
     reader.Stop();
     lost += checker.Check();
+    // What the processor has sent by now and the cache still lacks: a link that stalled (or
+    // whose stream the processor gave up on) shows here rather than as gaps.
+    const unsigned long long behind = checker.Behind(processor.Now());
+    const bool streamDropped = o.transport == "tcp" && statsAfter["tcp-data"] == 0;
     kl_close();
 
     const double hz = double(sysconf(_SC_CLK_TCK));
@@ -525,16 +545,18 @@ int RunFullLoad(const Options& o) {
     const double libraryShare = 100.0 * double(libraryTicks) / hz / wallSeconds;
     const std::vector<double> reads = reader.Durations();
     const unsigned long long received = checker.Received() - receivedWarmup;
-    std::printf("full_load transport=%s reader=%s seconds=%.1f open_ms=%.1f lost=%llu "
-                "received=%llu lost_warmup=%llu socket_drops=%llu sender_drops=%.0f "
-                "link_cpu_pct=%.1f library_cpu_pct=%.1f lag_median_ms=%.2f lag_p99_ms=%.2f "
-                "lag_max_ms=%.2f reads=%zu read_median_ms=%.1f read_max_ms=%.1f\n",
-                o.transport.c_str(), o.reader.c_str(), wallSeconds, openMs, lost, received,
-                lostWarmup, drops,
-                statsAfter["dropped-datagrams"] - statsBefore["dropped-datagrams"], linkShare,
-                libraryShare, Median(lags), Percentile(lags, 0.99),
-                *std::max_element(lags.begin(), lags.end()), reads.size(), Median(reads),
-                reads.empty() ? 0.0 : *std::max_element(reads.begin(), reads.end()));
+    std::printf(
+        "full_load transport=%s reader=%s seconds=%.1f open_ms=%.1f lost=%llu "
+        "received=%llu behind_at_end=%llu stream_dropped=%d lost_warmup=%llu socket_drops=%llu "
+        "sender_drops=%.0f "
+        "link_cpu_pct=%.1f library_cpu_pct=%.1f lag_median_ms=%.2f lag_p99_ms=%.2f "
+        "lag_max_ms=%.2f reads=%zu read_median_ms=%.1f read_max_ms=%.1f\n",
+        o.transport.c_str(), o.reader.c_str(), wallSeconds, openMs, lost, received, behind,
+        streamDropped ? 1 : 0, lostWarmup, drops,
+        statsAfter["dropped-datagrams"] - statsBefore["dropped-datagrams"], linkShare, libraryShare,
+        Median(lags), Percentile(lags, 0.99), *std::max_element(lags.begin(), lags.end()),
+        reads.size(), Median(reads),
+        reads.empty() ? 0.0 : *std::max_element(reads.begin(), reads.end()));
     return 0;
 }
 
