@@ -109,6 +109,42 @@ TEST_F(HandshakeTest, MissingPropertiesAreAskedForByModule) {
     EXPECT_EQ(Requests(), expected);
 }
 
+TEST_F(HandshakeTest, LostPropertiesAreAskedAgainWithinTheRound) {
+    // The answer carrying the last property of module 1 was lost: the module is asked again
+    // after a short quiet spell, not at the end of a round, and no more often than the
+    // attempts allow.
+    testmodel::Processor processor(1);
+    std::vector<Bytes> packets = processor.DescribePackets();
+    Bytes lost;
+    for (auto it = packets.rbegin(); it != packets.rend(); ++it) {
+        if ((*it)[2] == 1) {
+            lost = *it;
+            packets.erase(std::next(it).base());
+            break;
+        }
+    }
+    Feed(packets);
+    Network::OperNetwork::Limits().propertyWaitMs = 60000;
+    Network::OperNetwork::Limits().propertyResendMs = 5;
+    bool found = false;
+    std::thread handshake([&] { found = Network::OperNetwork::InitProperties(); });
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (Requests().size() < 2 && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const std::size_t asked = Requests().size();
+    Feed({lost});
+    handshake.join();
+    Network::OperNetwork::Limits() = Network::OperNetwork::HandshakeLimits();
+    EXPECT_TRUE(found);
+    EXPECT_GE(asked, 2u) << "asked again before the round's bound";
+    const std::vector<Bytes> requests = Requests();
+    EXPECT_LE(requests.size(), std::size_t(Network::OperNetwork::Limits().propertyAttempts));
+    for (const Bytes& request : requests) {
+        EXPECT_EQ(request, Request(1, 1, 0xFFFF));
+    }
+}
+
 TEST_F(HandshakeTest, AProcessorWithoutBlocksGetsNoBlockRequests) {
     testmodel::Module proc(0, 0, "processor", "", "7.4.1");
     KestProcessorDesc desc{};
