@@ -172,7 +172,8 @@ for kind, f in fields:
     received = int(f["received"])
     lost = int(f["lost"])
     share = 100.0 * lost / (lost + received) if lost + received else 0
-    row(name + ": lost samples", "%d (%.2f %%), %s in warm-up" % (lost, share, f["lost_warmup"]),
+    row(name + ": lost samples", "%d (%.2f %% of those read), %s in warm-up" %
+        (lost, share, f["lost_warmup"]),
         "0")
     behind = int(f["behind_at_end"])
     row(name + ": not arrived at end", "%d samples (%.2f s)%s" %
