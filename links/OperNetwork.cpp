@@ -143,11 +143,27 @@ bool InitModules() {
     const auto cap = Clock::now() + wait * Limits().progressFactor;
     auto deadline = Clock::now() + wait;
     std::size_t known = 0;
+    // Descriptors lost once some have arrived are asked for again as missing properties are
+    // (see InitProperties): after a short quiet spell, growing, at most as often.
+    auto quietFor =
+        std::chrono::milliseconds(std::min(Limits().propertyResendMs, Limits().moduleWaitMs));
+    auto lastChange = Clock::now();
+    unsigned asked = 1;
     do {
         const std::size_t modules = gKestCache->GetProgress().modules;
         if (modules > known) {
             known = modules;
+            lastChange = Clock::now();
             deadline = std::max(deadline, std::min(cap, Clock::now() + wait));
+        }
+        if (modules != 0 && asked < Limits().propertyAttempts &&
+            Clock::now() >= lastChange + quietFor) {
+            gKestClient->RequestProperty(kKestProcessorId, kAllModules, 0);
+            step = 0; // the processor module's blocks are asked for again as well
+            ++asked;
+            quietFor = std::min(std::chrono::milliseconds(wait), quietFor * 2);
+            lastChange = Clock::now();
+            deadline = std::max(deadline, lastChange + wait);
         }
         // A datagram may be lost (a full receive buffer drops whole datagrams): while no
         // module has answered, the first requests go out again within the phase's bound.
