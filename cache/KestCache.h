@@ -69,6 +69,9 @@ class KestCache {
     int GetStatus() const;
     std::vector<unsigned> GetModuleList();
     std::vector<unsigned> GetBadModules();
+    // Counts of the handshake's progress under one hold of the lock, without building the
+    // lists above. See KestCacheProgress.cpp.
+    KestCacheProgress GetProgress() const;
     std::vector<int> GetMissingPropIds(unsigned module);
     int GetNumProperties(unsigned module);
     bool HaveHWModule(unsigned module);

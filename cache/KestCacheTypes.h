@@ -4,6 +4,7 @@
 
 #include "protocol/KestPacket.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -53,3 +54,13 @@ enum class KestPanelProp { Button, ButtonMonitor, Led, LedMonitor };
 // The source of a packet that came from no particular endpoint (0.0.0.0): its descriptors
 // are stored under the processor id of its header.
 constexpr std::uint32_t kKestNoSource = 0;
+
+// How far the processor's description has arrived: modules held, modules whose properties
+// have not all arrived, properties held over every module, and whether every announced
+// module is held with all its properties.
+struct KestCacheProgress {
+    bool complete = false;
+    std::size_t modules = 0;
+    std::size_t incomplete = 0;
+    std::size_t properties = 0;
+};

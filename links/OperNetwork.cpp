@@ -143,22 +143,38 @@ bool InitModules() {
     const auto cap = Clock::now() + wait * Limits().progressFactor;
     auto deadline = Clock::now() + wait;
     std::size_t known = 0;
+    // Descriptors lost once some have arrived are asked for again as missing properties are
+    // (see InitProperties): after a short quiet spell, growing, at most as often.
+    auto quietFor =
+        std::chrono::milliseconds(std::min(Limits().propertyResendMs, Limits().moduleWaitMs));
+    auto lastChange = Clock::now();
+    unsigned asked = 1;
     do {
-        const std::size_t modules = gKestCache->GetModuleList().size();
+        const std::size_t modules = gKestCache->GetProgress().modules;
         if (modules > known) {
             known = modules;
+            lastChange = Clock::now();
             deadline = std::max(deadline, std::min(cap, Clock::now() + wait));
+        }
+        if (modules != 0 && asked < Limits().propertyAttempts &&
+            Clock::now() >= lastChange + quietFor) {
+            gKestClient->RequestProperty(kKestProcessorId, kAllModules, 0);
+            step = 0; // the processor module's blocks are asked for again as well
+            ++asked;
+            quietFor = std::min(std::chrono::milliseconds(wait), quietFor * 2);
+            lastChange = Clock::now();
+            deadline = std::max(deadline, lastChange + wait);
         }
         // A datagram may be lost (a full receive buffer drops whole datagrams): while no
         // module has answered, the first requests go out again within the phase's bound.
-        if (Clock::now() >= resend && gKestCache->GetModuleList().empty()) {
+        if (Clock::now() >= resend && modules == 0) {
             gKestClient->RequestProperty(kKestAllProcessors, 0, 0);
             gKestClient->RequestProperty(kKestProcessorId, kAllModules, 0);
             resend = Clock::now() + resendEvery;
         }
         unsigned blocks = 0;
         int processorBlock = -1;
-        if (step < 2 && Cache() != nullptr && !gKestCache->GetModuleList().empty() &&
+        if (step < 2 && Cache() != nullptr && modules != 0 &&
             Cache()->ProcessorBlocks(&blocks, &processorBlock)) {
             if (step == 0 && blocks > 0) {
                 for (unsigned i = 1; i <= blocks; ++i) {
@@ -178,33 +194,61 @@ bool InitModules() {
     return gKestCache->HaveModules();
 }
 
+// Asks for every property of each module whose properties have not all arrived, paced so
+// that a processor with many front ends is not flooded.
+void AskForMissingProperties() {
+    for (unsigned module : gKestCache->GetBadModules()) {
+        gKestClient->RequestProperty(kKestProcessorId, module, kAllProperties);
+        std::this_thread::sleep_for(std::chrono::microseconds(Limits().requestPacingUs));
+    }
+}
+
 bool InitProperties() {
     if (gKestClient == nullptr || gKestCache == nullptr) {
         return false;
     }
-    for (unsigned attempt = 0; attempt < Limits().propertyAttempts; ++attempt) {
-        for (unsigned module : gKestCache->GetBadModules()) {
-            gKestClient->RequestProperty(kKestProcessorId, module, kAllProperties);
-            std::this_thread::sleep_for(std::chrono::microseconds(Limits().requestPacingUs));
+    // The requests go out `propertyAttempts` times in all. Answers lost on the way (a full
+    // receive buffer drops whole datagrams) are asked for again once nothing has arrived for
+    // a short while, each time twice as long as the last, rather than after a whole round.
+    // The phase fails once every request is out and the last one has had its wait, and not
+    // before the bound of all rounds; while missing modules keep completing it goes on, up
+    // to a cap, as the module phase does.
+    const auto wait = std::chrono::milliseconds(Limits().propertyWaitMs);
+    const auto start = Clock::now();
+    const auto cap = start + wait * Limits().propertyAttempts * Limits().progressFactor;
+    auto deadline = start + wait * Limits().propertyAttempts;
+    auto quietFor =
+        std::chrono::milliseconds(std::min(Limits().propertyResendMs, Limits().propertyWaitMs));
+    unsigned asked = 0;
+    KestCacheProgress seen = gKestCache->GetProgress();
+    auto lastChange = Clock::now();
+    for (;;) {
+        if (asked < Limits().propertyAttempts &&
+            (asked == 0 || Clock::now() >= lastChange + quietFor)) {
+            if (asked > 0) {
+                quietFor = std::min(std::chrono::milliseconds(wait), quietFor * 2);
+            }
+            AskForMissingProperties();
+            ++asked;
+            lastChange = Clock::now();
+            deadline = std::max(deadline, lastChange + wait);
         }
-        // As above: while missing modules keep completing, the round goes on (up to a cap).
-        const auto wait = std::chrono::milliseconds(Limits().propertyWaitMs);
-        const auto cap = Clock::now() + wait * Limits().progressFactor;
-        auto deadline = Clock::now() + wait;
-        std::size_t missing = gKestCache->GetBadModules().size();
-        do {
-            if (gKestCache->HaveProperties()) {
-                return true;
-            }
-            const std::size_t left = gKestCache->GetBadModules().size();
-            if (left < missing) {
-                missing = left;
-                deadline = std::max(deadline, std::min(cap, Clock::now() + wait));
-            }
-            PollPause();
-        } while (Clock::now() < deadline);
+        const KestCacheProgress now = gKestCache->GetProgress();
+        if (now.complete) {
+            return true;
+        }
+        if (now.incomplete < seen.incomplete) {
+            deadline = std::max(deadline, std::min(cap, Clock::now() + wait));
+        }
+        if (now.incomplete != seen.incomplete || now.properties != seen.properties) {
+            seen = now;
+            lastChange = Clock::now();
+        }
+        if (asked >= Limits().propertyAttempts && Clock::now() >= deadline) {
+            return gKestCache->HaveProperties();
+        }
+        PollPause();
     }
-    return gKestCache->HaveProperties();
 }
 
 void SetStimData() {

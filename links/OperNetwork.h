@@ -61,6 +61,7 @@ struct HandshakeLimits {
     unsigned moduleResendMs = 250;  // between sends of the first requests while none answers
     unsigned propertyAttempts = 3;  // rounds of property requests
     unsigned propertyWaitMs = 1000; // per round
+    unsigned propertyResendMs = 50; // quiet before missing properties are asked again
     unsigned pollUs = 1000;         // between two looks at the cache
     unsigned progressFactor = 10;   // a phase that sees progress runs up to this many bounds
     unsigned requestPacingUs = 200; // between the property requests of one round

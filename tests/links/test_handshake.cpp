@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -109,6 +110,42 @@ TEST_F(HandshakeTest, MissingPropertiesAreAskedForByModule) {
     EXPECT_EQ(Requests(), expected);
 }
 
+TEST_F(HandshakeTest, LostPropertiesAreAskedAgainWithinTheRound) {
+    // The answer carrying the last property of module 1 was lost: the module is asked again
+    // after a short quiet spell, not at the end of a round, and no more often than the
+    // attempts allow.
+    testmodel::Processor processor(1);
+    std::vector<Bytes> packets = processor.DescribePackets();
+    Bytes lost;
+    for (auto it = packets.rbegin(); it != packets.rend(); ++it) {
+        if ((*it)[2] == 1) {
+            lost = *it;
+            packets.erase(std::next(it).base());
+            break;
+        }
+    }
+    Feed(packets);
+    Network::OperNetwork::Limits().propertyWaitMs = 60000;
+    Network::OperNetwork::Limits().propertyResendMs = 5;
+    bool found = false;
+    std::thread handshake([&] { found = Network::OperNetwork::InitProperties(); });
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (Requests().size() < 2 && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const std::size_t asked = Requests().size();
+    Feed({lost});
+    handshake.join();
+    Network::OperNetwork::Limits() = Network::OperNetwork::HandshakeLimits();
+    EXPECT_TRUE(found);
+    EXPECT_GE(asked, 2u) << "asked again before the round's bound";
+    const std::vector<Bytes> requests = Requests();
+    EXPECT_LE(requests.size(), std::size_t(Network::OperNetwork::Limits().propertyAttempts));
+    for (const Bytes& request : requests) {
+        EXPECT_EQ(request, Request(1, 1, 0xFFFF));
+    }
+}
+
 TEST_F(HandshakeTest, AProcessorWithoutBlocksGetsNoBlockRequests) {
     testmodel::Module proc(0, 0, "processor", "", "7.4.1");
     KestProcessorDesc desc{};
@@ -144,6 +181,43 @@ TEST_F(HandshakeTest, UnansweredFirstRequestsGoOutAgainUntilModulesAnswer) {
     EXPECT_EQ(requests[1], Request(1, 255, 0));
     EXPECT_EQ(requests[2], requests[0]);
     EXPECT_EQ(requests[3], requests[1]);
+}
+
+TEST_F(HandshakeTest, LostModuleDescriptorsAreAskedAgain) {
+    // Some module descriptors arrived, one was lost: every descriptor is asked for again
+    // after a short quiet spell, not given up on at the phase's bound.
+    Network::OperNetwork::Limits().moduleWaitMs = 60000;
+    Network::OperNetwork::Limits().propertyResendMs = 5;
+    testmodel::Processor processor(1);
+    std::vector<Bytes> packets = processor.DescribePackets();
+    Bytes lost;
+    for (auto it = packets.begin(); it != packets.end(); ++it) {
+        // The descriptor of module 2: property 0 (bytes 10 and 11) of module 2 (byte 2).
+        if (it->size() > 12 && (*it)[2] == 2 && (*it)[10] == 0 && (*it)[11] == 0) {
+            lost = *it;
+            packets.erase(it);
+            break;
+        }
+    }
+    ASSERT_FALSE(lost.empty());
+    Feed(packets);
+    auto allModuleRequests = [&] {
+        const std::vector<Bytes> requests = Requests();
+        return std::count(requests.begin(), requests.end(), Request(1, 255, 0));
+    };
+    bool found = false;
+    std::thread handshake([&] { found = Network::OperNetwork::InitModules(); });
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (allModuleRequests() < 2 && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const auto asked = allModuleRequests();
+    Feed({lost});
+    handshake.join();
+    Network::OperNetwork::Limits() = Network::OperNetwork::HandshakeLimits();
+    EXPECT_TRUE(found);
+    EXPECT_GE(asked, 2) << "asked again before the phase's bound";
+    EXPECT_LE(allModuleRequests(), long(Network::OperNetwork::Limits().propertyAttempts));
 }
 
 TEST_F(HandshakeTest, AProcessorThatKeepsAnsweringIsNotGivenUpOn) {
