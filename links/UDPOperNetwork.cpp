@@ -1,11 +1,13 @@
 #include "links/UDPOperNetwork.h"
 
 #include "cache/KestCache.h"
+#include "links/LinkIntake.h"
 #include "transport/ClientFamily.h"
 #include "transport/Logger.h"
 #include "transport/SocketAddress.h"
 #include "transport/SocketOptions.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -17,8 +19,9 @@ namespace Network {
 namespace {
 
 constexpr auto kIdleSleep = std::chrono::microseconds(20);
-// Room for the largest datagram: the thread takes every packet out after each receive.
-constexpr std::uint64_t kReceiveCapacity = kLargestDatagram + 1;
+
+// Whether a shortfall of the receive buffer has been reported in this process.
+std::atomic<bool> gShortfallReported{false};
 
 // Bytes the kernel holds for `socket` (SK_MEMINFO_RMEM_ALLOC) and the most it will hold
 // (SK_MEMINFO_RCVBUF); false when the system does not tell.
@@ -34,31 +37,33 @@ bool ReceiveQueue(net::sock_t socket, std::uint64_t* held, std::uint64_t* limit)
     return true;
 }
 
-sockaddr_in AnyAddress() {
-    sockaddr_in address;
-    MakeAddress(nullptr, 0, &address);
-    return address;
-}
-
 } // namespace
+
+std::string ReceiveBufferShortfall(int wanted, int granted) {
+    if (granted >= wanted) {
+        return std::string();
+    }
+    return "UDP link: asked for a receive buffer of " + std::to_string(wanted) +
+           " bytes, the system granted " + std::to_string(granted < 0 ? 0 : granted) +
+           "; a reader that holds the link up for long may lose data (raise "
+           "net.core.rmem_max)";
+}
 
 UDPOperNetwork::UDPOperNetwork(KestCache* cache, const char* address, const NetConfig& config)
     : UDPNetwork(OperNetwork::gDataBuffer, OperNetwork::gConfigBuffer), cache_(cache),
       config_(config),
-      address_(address != nullptr && address[0] != '\0' ? address : config.BroadcastAddress()),
-      receiveEndpoint_(net::kInvalidSocket, OperNetwork::gConfigBuffer, kUdpChunkLimit,
-                       kReceiveCapacity, AnyAddress(), OutputClient::kDatagram) {}
+      address_(address != nullptr && address[0] != '\0' ? address : config.BroadcastAddress()) {}
 
 UDPOperNetwork::~UDPOperNetwork() {
     Shutdown();
 }
 
 KestPacket* UDPOperNetwork::RecvConfigPacket() {
-    return receiveEndpoint_.HasPacket();
+    return nullptr;
 }
 
-bool UDPOperNetwork::DeleteConfigPacket(const KestPacket* packet) {
-    return receiveEndpoint_.DeletePacket(packet);
+bool UDPOperNetwork::DeleteConfigPacket(const KestPacket* /*packet*/) {
+    return false;
 }
 
 bool UDPOperNetwork::StartUp() {
@@ -93,14 +98,23 @@ bool UDPOperNetwork::Initialize(unsigned short localPort, unsigned short remoteP
         return false;
     }
     configEndpoint_.Attach(sender.Release(), peer);
-    receiveEndpoint_.Attach(receiver.Release(), local);
+    receiveSocket_ = std::move(receiver);
+    SizeReceiveBuffer();
     return true;
+}
+
+void UDPOperNetwork::SizeReceiveBuffer() {
+    const int granted = SetOptRecvBufAtLeast(receiveSocket_.Get(), kLinkReceiveBufferWanted);
+    const std::string shortfall = ReceiveBufferShortfall(kLinkReceiveBufferWanted, granted);
+    if (!shortfall.empty() && !gShortfallReported.exchange(true)) {
+        Logger<true>::Printf(LogSubsystem::NET, kLogWarning, "%s\n", shortfall.c_str());
+    }
 }
 
 bool UDPOperNetwork::FallenBehind(bool behind) const {
     std::uint64_t held = 0;
     std::uint64_t limit = 0;
-    if (!ReceiveQueue(receiveEndpoint_.Socket(), &held, &limit)) {
+    if (!ReceiveQueue(receiveSocket_.Get(), &held, &limit)) {
         return false;
     }
     return behind ? held > limit / 8 : held > limit / 2;
@@ -117,24 +131,15 @@ void UDPOperNetwork::ServerMain(unsigned short localPort, unsigned short remoteP
     bool behind = false;
     while (!StopRequested()) {
         const long sent = configEndpoint_.Send();
-        // Each datagram is framed on its own; only new bytes make the pass start again at once.
-        const std::uint64_t before = receiveEndpoint_.Fill();
-        const long held = receiveEndpoint_.RecvFromNetwork(kLargestDatagram - 1);
-        if (held > 0) {
-            // Each receive takes one datagram; its sender tells operators apart.
-            const std::uint32_t source = receiveEndpoint_.LastSource();
-            behind = FallenBehind(behind);
-            while (KestPacket* packet = RecvConfigPacket()) {
-                if (!behind || packet->IsConfig()) {
-                    cache_->ProcKestPacket(packet, source);
-                } else {
-                    skippedData_.fetch_add(1, std::memory_order_relaxed);
-                }
-                DeleteConfigPacket(packet);
+        if (batch_.Receive(receiveSocket_.Get()) > 0) {
+            // A batch that leaves slots free has emptied the queue; only a full one may have
+            // left much behind it.
+            behind = batch_.Full() && FallenBehind(behind);
+            const std::size_t skipped = FeedDatagrams(*cache_, batch_, behind);
+            if (skipped != 0) {
+                skippedData_.fetch_add(skipped, std::memory_order_relaxed);
             }
-            if (std::uint64_t(held) > before) {
-                continue;
-            }
+            continue;
         }
         if (sent > 0) {
             continue;
@@ -142,7 +147,7 @@ void UDPOperNetwork::ServerMain(unsigned short localPort, unsigned short remoteP
         std::this_thread::sleep_for(kIdleSleep);
     }
     configEndpoint_.Close();
-    receiveEndpoint_.Close();
+    receiveSocket_.Close();
     OperNetwork::gNetworkState.store(OperNetwork::kLinkStopped);
 }
 

@@ -1,0 +1,13 @@
+// KestPacketRun: whole packets laid end to end where a link received them (the front of one
+// datagram, or what one stream read completed), and the endpoint they came from (an IPv4
+// address in network order, or kKestNoSource).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct KestPacketRun {
+    const std::uint8_t* bytes;
+    std::size_t length;
+    std::uint32_t source;
+};
