@@ -11,14 +11,25 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <thread>
+#include <unistd.h>
 
 namespace Network {
 
 namespace {
 
-constexpr auto kIdleSleep = std::chrono::microseconds(20);
+using Clock = std::chrono::steady_clock;
+
+// After a send the link answers at once for this long: a confirmed write waits for its echo.
+constexpr auto kAnswerWindow = std::chrono::milliseconds(5);
+// Data received this recently means the processor streams: the link then lets datagrams
+// gather for kGatherTime between receives instead of waking for each one.
+constexpr auto kStreamingWindow = std::chrono::milliseconds(1);
+constexpr auto kGatherTime = std::chrono::microseconds(200);
+// Longest wait while nothing happens; bounds how long a stop takes to be seen.
+constexpr auto kIdleWait = std::chrono::milliseconds(5);
 
 // Whether a shortfall of the receive buffer has been reported in this process.
 std::atomic<bool> gShortfallReported{false};
@@ -128,10 +139,21 @@ void UDPOperNetwork::ServerMain(unsigned short localPort, unsigned short remoteP
     }
     OperNetwork::gNetworkState.store(OperNetwork::kLinkRunning);
     ReportStartup(true);
+    // Written by every publish into the configuration ring while the link runs, so that a
+    // link waiting for work sends at once.
+    const int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    configRing_.SetPublishSignal(wake);
     bool behind = false;
+    Clock::time_point answerUntil{};
+    Clock::time_point lastData{};
     while (!StopRequested()) {
         const long sent = configEndpoint_.Send();
+        const Clock::time_point now = Clock::now();
+        if (sent > 0) {
+            answerUntil = now + kAnswerWindow;
+        }
         if (batch_.Receive(receiveSocket_.Get()) > 0) {
+            lastData = now;
             // A batch that leaves slots free has emptied the queue; only a full one may have
             // left much behind it.
             behind = batch_.Full() && FallenBehind(behind);
@@ -144,7 +166,22 @@ void UDPOperNetwork::ServerMain(unsigned short localPort, unsigned short remoteP
         if (sent > 0) {
             continue;
         }
-        std::this_thread::sleep_for(kIdleSleep);
+        // Nothing waits: sleep until something is published for sending and, unless the
+        // processor streams and no answer is awaited, until a datagram arrives.
+        const bool gather = now >= answerUntil && now - lastData < kStreamingWindow;
+        pollfd ready[2] = {{wake, POLLIN, 0}, {receiveSocket_.Get(), POLLIN, 0}};
+        const std::chrono::nanoseconds wait = gather ? kGatherTime : kIdleWait;
+        const timespec limit{0, long(wait.count())};
+        if (ppoll(ready, gather ? 1 : 2, &limit, nullptr) > 0 && (ready[0].revents & POLLIN)) {
+            // Reading the counter resets it; the publishes it counted are sent next pass.
+            std::uint64_t count = 0;
+            while (read(wake, &count, sizeof count) > 0) {
+            }
+        }
+    }
+    configRing_.SetPublishSignal(-1);
+    if (wake >= 0) {
+        close(wake);
     }
     configEndpoint_.Close();
     receiveSocket_.Close();

@@ -10,6 +10,11 @@
 // several seconds of a full processor's data, so that a reader holding the cache up for a
 // while costs nothing; when the system grants less, that is reported once per process.
 //
+// With nothing to do the thread sleeps until a packet is published for sending (the ring
+// signals an eventfd) or a datagram arrives. While the processor streams and no answer is
+// awaited, it lets datagrams gather for 200 us between receives instead of waking for each;
+// for 5 ms after a send it wakes for every datagram, so that an echo is taken in at once.
+//
 // Configuration packets (answers, echoes, error messages) share the receive socket with the
 // data streams. A link that falls behind (a busy machine) would let the kernel drop whole
 // datagrams once the socket's buffer is full, configuration packets among them; so when
