@@ -35,21 +35,21 @@ void Require(bool holds) {
     }
 }
 
-// One model serves input after input; an input that hands the cache a packet that may
-// change the model (configuration other than error messages, operator packets) has it built
-// afresh for the next. The rings are small, which keeps a rebuild cheap and lets an input
-// wrap them.
+// One model serves input after input; an input that hands the cache a configuration packet
+// (other than an error message from the processor, which goes only to the error queue,
+// drained after each input) has it built afresh for the next. What data packets leave
+// behind (ring contents, the processor time, a configuration seen as changed, the empty
+// entries of operators that sent data) is kept, as a link would keep it. The rings are
+// small, which keeps a rebuild cheap and lets an input wrap them.
 constexpr CacheRingSizes kSmallRings{300, 16};
 
 bool ChangesModel(const KestPacket* packet) {
-    if (packet->procId != kKestProcessorId) {
-        return true;
-    }
     if (!packet->IsConfig()) {
         return false;
     }
     const auto* config = reinterpret_cast<const KestConfigPacket*>(packet);
-    return config->moduleId != 0 || config->propIndex != kKestErrorPropIndex;
+    return packet->procId != kKestProcessorId || config->moduleId != 0 ||
+           config->propIndex != kKestErrorPropIndex;
 }
 
 // Whether any packet of a run (whole packets end to end, as the framing gives them) may
