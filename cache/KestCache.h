@@ -6,10 +6,13 @@
 #include "cache/CacheRingSizes.h"
 #include "cache/ErrorBuffer.h"
 #include "cache/KestCacheTypes.h"
+#include "cache/PacketRun.h"
 #include "protocol/KestPacket.h"
 
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -57,8 +60,24 @@ class KestCache {
     // endpoint the link received it from (an IPv4 address in network order, see
     // kKestNoSource): an operator's descriptors are stored under the operator's address.
     int ProcKestPacket(const KestPacket* packet, std::uint32_t source = kKestNoSource);
+    // Every packet of `count` runs under one hold of the lock (released only to hand an
+    // error message to the callbacks). With `configOnly`, data packets are passed over;
+    // returns how many were. A run that does not end on a whole packet has its rest dropped
+    // and counted as malformed. See KestCacheBatchIntake.cpp.
+    // Packets refused for claiming the processor's id in a run from another endpoint are
+    // added to `*refused` when it is given.
+    std::size_t ProcKestPackets(const KestPacketRun* runs, std::size_t count,
+                                bool configOnly = false, std::uint64_t* refused = nullptr);
     // Packets dropped because they were shorter than what they announce.
     std::uint64_t GetMalformedCount() const;
+
+    // --- Waiting for configuration packets from the processor (echoes of property writes).
+    // A count that moves on after every intake that took in at least one of them.
+    std::uint64_t ConfigArrivals() const { return configArrivals_.load(); }
+    // Waits until ConfigArrivals() differs from `seen` or `deadline` (monotonic) has passed;
+    // true when it differs. The link thread wakes the waiters after its intake, without
+    // holding the cache's lock. See KestCacheEchoWait.cpp.
+    bool WaitForConfig(std::uint64_t seen, std::chrono::steady_clock::time_point deadline);
 
     // --- Readiness.
     bool HaveModules() const;
@@ -306,6 +325,11 @@ class KestCache {
         std::vector<ErrorCallback> callbacks;
     };
 
+    // One packet of an intake, under the lock.
+    void IntakeLocked(const KestPacket* packet, std::uint32_t source, DeferredError& deferred);
+    static void Deliver(DeferredError& deferred);
+    // Wakes the waiters of WaitForConfig; called without the lock.
+    void ConfigArrived();
     void ProcessorPacket(const KestPacket* packet, DeferredError& deferred);
     void OperatorPacket(const KestPacket* packet, std::uint32_t source);
     void ProcessorConfigPacket(const KestConfigPacket* packet, DeferredError& deferred);
@@ -363,4 +387,8 @@ class KestCache {
     std::vector<ErrorCallback> callbacks_;
     // Module entries by id for the packet path (ids are one byte on the wire).
     std::array<ModuleEntry*, 256> byId_{};
+    std::atomic<std::uint64_t> configArrivals_{0};
+    std::atomic<int> configWaiters_{0};
+    std::mutex arrivalMutex_;
+    std::condition_variable arrival_;
 };

@@ -16,30 +16,46 @@
 
 int KestCache::ProcKestPacket(const KestPacket* packet, std::uint32_t source) {
     DeferredError deferred;
+    bool config = false;
     {
         const std::unique_lock<std::mutex> hold = TakeForIntake();
         if (packet == nullptr || packet->ByteSize() < kKestHeaderSize) {
             Malformed();
             return 0;
         }
-        if (packet->procId == kKestProcessorId) {
-            ProcessorPacket(packet, deferred);
-        } else {
-            OperatorPacket(packet, source);
-        }
-        if (!initialised_) {
-            CheckInit();
-        }
+        config = packet->procId == kKestProcessorId && packet->IsConfig();
+        IntakeLocked(packet, source, deferred);
     }
-    // The callbacks run after the lock is released, so one that asks the cache something
-    // cannot deadlock the receive thread.
-    if (deferred.message != nullptr) {
-        for (const ErrorCallback& callback : deferred.callbacks) {
-            callback.fn(callback.userData, deferred.message);
-        }
-        FreeErrorMessage(deferred.message);
+    Deliver(deferred);
+    if (config) {
+        ConfigArrived();
     }
     return 0;
+}
+
+void KestCache::IntakeLocked(const KestPacket* packet, std::uint32_t source,
+                             DeferredError& deferred) {
+    if (packet->procId == kKestProcessorId) {
+        ProcessorPacket(packet, deferred);
+    } else {
+        OperatorPacket(packet, source);
+    }
+    if (!initialised_) {
+        CheckInit();
+    }
+}
+
+// The callbacks run after the lock is released, so one that asks the cache something cannot
+// deadlock the receive thread.
+void KestCache::Deliver(DeferredError& deferred) {
+    if (deferred.message == nullptr) {
+        return;
+    }
+    for (const ErrorCallback& callback : deferred.callbacks) {
+        callback.fn(callback.userData, deferred.message);
+    }
+    FreeErrorMessage(deferred.message);
+    deferred.message = nullptr;
 }
 
 std::uint64_t KestCache::GetMalformedCount() const {

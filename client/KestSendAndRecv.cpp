@@ -48,11 +48,13 @@ bool KestSendAndRecv::SendKestProperty(void* property, std::size_t capacity, uns
     if (timeoutUs_ == 0) {
         return false;
     }
-    // The wait is measured on the clock, not by adding up the poll sleeps: each short sleep
-    // lasts longer than asked, and a sum of them would run far past the timeout.
+    // The wait is measured on the monotonic clock; between two looks at the record the
+    // caller sleeps until the link has taken in a configuration packet from the processor
+    // (the echo among them) or the deadline has come.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(timeoutUs_);
     for (;;) {
-        const bool late = std::chrono::steady_clock::now() >= deadline;
+        // Read before the look, so that an echo taken in after the look still wakes the wait.
+        const std::uint64_t seen = cache_->ConfigArrivals();
         {
             // The link thread rewrites the record in place; read it under the cache's lock.
             auto hold = cache_->GetLock();
@@ -61,10 +63,10 @@ bool KestSendAndRecv::SendKestProperty(void* property, std::size_t capacity, uns
                 return true;
             }
         }
-        if (late) {
+        if (std::chrono::steady_clock::now() >= deadline) {
             return false;
         }
-        SleepUsec(kPollUsec);
+        cache_->WaitForConfig(seen, deadline);
     }
 }
 

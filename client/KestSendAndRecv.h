@@ -1,7 +1,8 @@
 // KestSendAndRecv: property writes confirmed by the processor's echo. Each write clears the
-// cached copy of the property, sends the new value and polls the cache until the echo has
-// arrived (the record's type byte is set again) or the timeout has passed on a monotonic
-// clock. Made on the stack for one call.
+// cached copy of the property, sends the new value and waits until the echo has arrived (the
+// record's type byte is set again) or the timeout has passed on a monotonic clock. The wait
+// sleeps until the link has taken in a configuration packet and then looks at the record
+// again. Made on the stack for one call.
 #pragma once
 
 #include "protocol/KestPacket.h"
@@ -14,7 +15,7 @@ class KestClient;
 
 class KestSendAndRecv {
   public:
-    // Sends through `client` and polls `cache` (gKestClient and gKestCache when null).
+    // Sends through `client` and waits on `cache` (gKestClient and gKestCache when null).
     explicit KestSendAndRecv(KestClient* client = nullptr, KestCache* cache = nullptr,
                              unsigned timeoutMs = 1000);
 
@@ -41,7 +42,6 @@ class KestSendAndRecv {
     static void SleepUsec(std::uint64_t us);
 
     std::uint64_t GetTimeoutUsec() const { return timeoutUs_; }
-    static constexpr unsigned kPollUsec = 10;
 
   private:
     // Copies the cached record into `record` (kKestMaxRecordSize bytes) and sets its head.

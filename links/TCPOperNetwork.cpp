@@ -1,6 +1,7 @@
 #include "links/TCPOperNetwork.h"
 
 #include "cache/KestCache.h"
+#include "links/LinkIntake.h"
 #include "links/OperAddress.h"
 #include "links/TimedConnect.h"
 #include "transport/ClientFamily.h"
@@ -132,10 +133,7 @@ std::string TCPOperNetwork::ProcessorAddress() const {
 }
 
 void TCPOperNetwork::FeedCache(IOClient& endpoint, std::uint32_t source) {
-    while (KestPacket* packet = endpoint.HasPacket()) {
-        cache_->ProcKestPacket(packet, source);
-        endpoint.DeletePacket(packet);
-    }
+    FeedStream(*cache_, endpoint, source);
 }
 
 void TCPOperNetwork::ServeOperators() {

@@ -85,7 +85,8 @@ class TCPOperNetwork : public NetworkBase {
     // Connects one stream of `address`; the socket or -1.
     net::sock_t ConnectStream(const std::string& address, unsigned short port);
     bool ConnectBoth(const std::string& address);
-    // Hands every whole packet held by `endpoint` to the cache as received from `source`.
+    // Hands every whole packet held by `endpoint` to the cache as received from `source`,
+    // under one hold of the cache's lock.
     void FeedCache(IOClient& endpoint, std::uint32_t source);
     void ServeOperators();
 

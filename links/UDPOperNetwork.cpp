@@ -1,25 +1,39 @@
 #include "links/UDPOperNetwork.h"
 
 #include "cache/KestCache.h"
+#include "links/LinkIntake.h"
 #include "transport/ClientFamily.h"
 #include "transport/Logger.h"
 #include "transport/SocketAddress.h"
 #include "transport/SocketOptions.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <thread>
+#include <unistd.h>
 
 namespace Network {
 
 namespace {
 
-constexpr auto kIdleSleep = std::chrono::microseconds(20);
-// Room for the largest datagram: the thread takes every packet out after each receive.
-constexpr std::uint64_t kReceiveCapacity = kLargestDatagram + 1;
+using Clock = std::chrono::steady_clock;
+
+// After a send the link answers at once for this long: a confirmed write waits for its echo.
+constexpr auto kAnswerWindow = std::chrono::milliseconds(5);
+// Data received this recently means the processor streams: the link then lets datagrams
+// gather for kGatherTime between receives instead of waking for each one.
+constexpr auto kStreamingWindow = std::chrono::milliseconds(1);
+constexpr auto kGatherTime = std::chrono::microseconds(200);
+// Longest wait while nothing happens; bounds how long a stop takes to be seen.
+constexpr auto kIdleWait = std::chrono::milliseconds(5);
+
+// Whether a shortfall of the receive buffer has been reported in this process.
+std::atomic<bool> gShortfallReported{false};
 
 // Bytes the kernel holds for `socket` (SK_MEMINFO_RMEM_ALLOC) and the most it will hold
 // (SK_MEMINFO_RCVBUF); false when the system does not tell.
@@ -41,34 +55,36 @@ std::uint32_t HostAddress(const std::string& text) {
     return MakeAddress(text.c_str(), 0, &address) ? address.sin_addr.s_addr : 0;
 }
 
-sockaddr_in AnyAddress() {
-    sockaddr_in address;
-    MakeAddress(nullptr, 0, &address);
-    return address;
-}
-
 } // namespace
+
+std::string ReceiveBufferShortfall(int wanted, int granted) {
+    if (granted >= wanted) {
+        return std::string();
+    }
+    return "UDP link: asked for a receive buffer of " + std::to_string(wanted) +
+           " bytes, the system granted " + std::to_string(granted < 0 ? 0 : granted) +
+           "; a reader that holds the link up for long may lose data (raise "
+           "net.core.rmem_max)";
+}
 
 UDPOperNetwork::UDPOperNetwork(KestCache* cache, const char* address, const NetConfig& config)
     : UDPNetwork(OperNetwork::gDataBuffer, OperNetwork::gConfigBuffer), cache_(cache),
       config_(config),
-      address_(address != nullptr && address[0] != '\0' ? address : config.BroadcastAddress()),
-      receiveEndpoint_(net::kInvalidSocket, OperNetwork::gConfigBuffer, kUdpChunkLimit,
-                       kReceiveCapacity, AnyAddress(), OutputClient::kDatagram),
-      processorHosts_{HostAddress(address_), HostAddress(config.ProcessorAddress(false)),
-                      HostAddress(config.ProcessorAddress(true))},
-      networks_{HostAddress(config.WiredHost(0)), HostAddress(config.WirelessHost(0))} {}
+      address_(address != nullptr && address[0] != '\0' ? address : config.BroadcastAddress(),
+      senders_{{HostAddress(address_), HostAddress(config.ProcessorAddress(false)),
+                HostAddress(config.ProcessorAddress(true))},
+               {HostAddress(config.WiredHost(0)), HostAddress(config.WirelessHost(0))}} {}
 
 UDPOperNetwork::~UDPOperNetwork() {
     Shutdown();
 }
 
 KestPacket* UDPOperNetwork::RecvConfigPacket() {
-    return receiveEndpoint_.HasPacket();
+    return nullptr;
 }
 
-bool UDPOperNetwork::DeleteConfigPacket(const KestPacket* packet) {
-    return receiveEndpoint_.DeletePacket(packet);
+bool UDPOperNetwork::DeleteConfigPacket(const KestPacket* /*packet*/) {
+    return false;
 }
 
 bool UDPOperNetwork::StartUp() {
@@ -103,33 +119,23 @@ bool UDPOperNetwork::Initialize(unsigned short localPort, unsigned short remoteP
         return false;
     }
     configEndpoint_.Attach(sender.Release(), peer);
-    receiveEndpoint_.Attach(receiver.Release(), local);
+    receiveSocket_ = std::move(receiver);
+    SizeReceiveBuffer();
     return true;
 }
 
-bool UDPOperNetwork::FromProcessor(std::uint32_t source) const {
-    for (std::uint32_t host : processorHosts_) {
-        if (host != 0 && host == source) {
-            return true;
-        }
+void UDPOperNetwork::SizeReceiveBuffer() {
+    const int granted = SetOptRecvBufAtLeast(receiveSocket_.Get(), kLinkReceiveBufferWanted);
+    const std::string shortfall = ReceiveBufferShortfall(kLinkReceiveBufferWanted, granted);
+    if (!shortfall.empty() && !gShortfallReported.exchange(true)) {
+        Logger<true>::Printf(LogSubsystem::NET, kLogWarning, "%s\n", shortfall.c_str());
     }
-    return false;
-}
-
-bool UDPOperNetwork::OnNetworks(std::uint32_t source) const {
-    const std::uint32_t prefix = htonl(0xFFFFFF00u);
-    for (std::uint32_t network : networks_) {
-        if (network != 0 && (source & prefix) == (network & prefix)) {
-            return true;
-        }
-    }
-    return false;
 }
 
 bool UDPOperNetwork::FallenBehind(bool behind) const {
     std::uint64_t held = 0;
     std::uint64_t limit = 0;
-    if (!ReceiveQueue(receiveEndpoint_.Socket(), &held, &limit)) {
+    if (!ReceiveQueue(receiveSocket_.Get(), &held, &limit)) {
         return false;
     }
     return behind ? held > limit / 8 : held > limit / 2;
@@ -143,39 +149,56 @@ void UDPOperNetwork::ServerMain(unsigned short localPort, unsigned short remoteP
     }
     OperNetwork::gNetworkState.store(OperNetwork::kLinkRunning);
     ReportStartup(true);
+    // Written by every publish into the configuration ring while the link runs, so that a
+    // link waiting for work sends at once.
+    const int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    configRing_.SetPublishSignal(wake);
     bool behind = false;
+    Clock::time_point answerUntil{};
+    Clock::time_point lastData{};
     while (!StopRequested()) {
         const long sent = configEndpoint_.Send();
-        // Each datagram is framed on its own; only new bytes make the pass start again at once.
-        const std::uint64_t before = receiveEndpoint_.Fill();
-        const long held = receiveEndpoint_.RecvFromNetwork(kLargestDatagram - 1);
-        if (held > 0) {
-            // Each receive takes one datagram; its sender tells operators apart.
-            const std::uint32_t source = receiveEndpoint_.LastSource();
-            const bool fromProcessor = FromProcessor(source);
-            const bool fromNetwork = fromProcessor || OnNetworks(source);
-            behind = FallenBehind(behind);
-            while (KestPacket* packet = RecvConfigPacket()) {
-                if (!fromNetwork || (!fromProcessor && packet->procId == kKestProcessorId)) {
-                    foreign_.fetch_add(1, std::memory_order_relaxed);
-                } else if (!behind || packet->IsConfig()) {
-                    cache_->ProcKestPacket(packet, source);
-                } else {
-                    skippedData_.fetch_add(1, std::memory_order_relaxed);
-                }
-                DeleteConfigPacket(packet);
+        const Clock::time_point now = Clock::now();
+        if (sent > 0) {
+            answerUntil = now + kAnswerWindow;
+        }
+        if (batch_.Receive(receiveSocket_.Get()) > 0) {
+            lastData = now;
+            // A batch that leaves slots free has emptied the queue; only a full one may have
+            // left much behind it.
+            behind = batch_.Full() && FallenBehind(behind);
+            std::uint64_t refused = 0;
+            const std::size_t skipped = FeedDatagrams(*cache_, batch_, behind, &senders_, &refused);
+            if (refused != 0) {
+                foreign_.fetch_add(refused, std::memory_order_relaxed);
             }
-            if (std::uint64_t(held) > before) {
-                continue;
+            if (skipped != 0) {
+                skippedData_.fetch_add(skipped, std::memory_order_relaxed);
             }
+            continue;
         }
         if (sent > 0) {
             continue;
         }
-        std::this_thread::sleep_for(kIdleSleep);
+        // Nothing waits: sleep until something is published for sending and, unless the
+        // processor streams and no answer is awaited, until a datagram arrives.
+        const bool gather = now >= answerUntil && now - lastData < kStreamingWindow;
+        pollfd ready[2] = {{wake, POLLIN, 0}, {receiveSocket_.Get(), POLLIN, 0}};
+        const std::chrono::nanoseconds wait = gather ? kGatherTime : kIdleWait;
+        const timespec limit{0, long(wait.count())};
+        if (ppoll(ready, gather ? 1 : 2, &limit, nullptr) > 0 && (ready[0].revents & POLLIN)) {
+            // Reading the counter resets it; the publishes it counted are sent next pass.
+            std::uint64_t count = 0;
+            while (read(wake, &count, sizeof count) > 0) {
+            }
+        }
+    }
+    configRing_.SetPublishSignal(-1);
+    if (wake >= 0) {
+        close(wake);
     }
     configEndpoint_.Close();
-    receiveEndpoint_.Close();
+    receiveSocket_.Close();
     OperNetwork::gNetworkState.store(OperNetwork::kLinkStopped);
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <thread>
+#include <unistd.h>
 
 namespace Network {
 
@@ -57,6 +59,25 @@ void CircularKestBuffer::Publish() {
     // Release: every byte written and the lap end are visible to a reader that loads the
     // published head (acquire) and sees this value.
     publishedHead_.store(writeHead_.load(std::memory_order_relaxed), std::memory_order_release);
+    if (publishSignal_.load(std::memory_order_relaxed) < 0) {
+        return;
+    }
+    // Counted in before the descriptor is read again: one who clears the signal waits for
+    // this write (both sequentially consistent).
+    signalling_.fetch_add(1);
+    const int signal = publishSignal_.load();
+    const std::uint64_t one = 1;
+    // A failed write (a full counter, never reached) leaves the publish as it is.
+    const bool written = signal >= 0 && write(signal, &one, sizeof one) == sizeof one;
+    static_cast<void>(written);
+    signalling_.fetch_sub(1);
+}
+
+void CircularKestBuffer::SetPublishSignal(int descriptor) {
+    publishSignal_.store(descriptor);
+    while (descriptor < 0 && signalling_.load() != 0) {
+        std::this_thread::yield();
+    }
 }
 
 void CircularKestBuffer::Reset() {

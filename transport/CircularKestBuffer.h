@@ -40,6 +40,10 @@ class KEST_NETWORK_API CircularKestBuffer {
     std::uint8_t* Reserve(std::size_t size);
     // Makes everything reserved so far visible to readers.
     void Publish();
+    // A descriptor (an eventfd) that every publish writes to, so that a reader sleeping on it
+    // wakes at once; -1 (the default) for none. Setting -1 returns once no publish still
+    // writes to the descriptor set before, which may then be closed.
+    void SetPublishSignal(int descriptor);
     // Zeroes the bytes and rewinds both heads; only while no reader uses the ring.
     void Reset();
 
@@ -64,6 +68,8 @@ class KEST_NETWORK_API CircularKestBuffer {
     alignas(64) std::atomic<std::uint64_t> lapEnd_;
     std::atomic<std::uint64_t> writeHead_{0};
     alignas(64) std::atomic<std::uint64_t> publishedHead_{0};
+    std::atomic<int> publishSignal_{-1};
+    std::atomic<int> signalling_{0}; // publishes writing to the signal now
     alignas(64) std::mutex writeMutex_;
 };
 

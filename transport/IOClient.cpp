@@ -1,5 +1,6 @@
 #include "transport/IOClient.h"
 
+#include "transport/DatagramFrame.h"
 #include "transport/Logger.h"
 #include "transport/SocketAddress.h"
 
@@ -9,37 +10,6 @@
 #include <sys/socket.h>
 
 namespace Network {
-
-namespace {
-
-// Length of the run of whole packets at the front of a datagram that fits in `room`. The
-// packets after that run are counted in *dropped; a packet cut short at the datagram's end,
-// of size 0 or shorter than a header leaves nothing to frame after it and counts as one.
-std::uint64_t FrameDatagram(const std::uint8_t* datagram, std::uint64_t length, std::uint64_t room,
-                            std::uint64_t* dropped) {
-    std::uint64_t offset = 0;
-    std::uint64_t kept = 0;
-    bool keeping = true;
-    while (offset < length) {
-        const std::uint64_t left = length - offset;
-        const std::uint64_t size =
-            left >= kKestHeaderSize ? std::uint64_t(datagram[offset]) * 4 : 0;
-        if (size < kKestHeaderSize || size > left) {
-            ++*dropped;
-            break;
-        }
-        keeping = keeping && offset + size <= room;
-        if (keeping) {
-            kept = offset + size;
-        } else {
-            ++*dropped;
-        }
-        offset += size;
-    }
-    return kept;
-}
-
-} // namespace
 
 IOClient::IOClient(net::sock_t socket, CircularKestBuffer& ring, std::uint64_t chunkLimit,
                    std::uint64_t receiveCapacity, const sockaddr_in& peer, std::uint32_t flags)
@@ -173,6 +143,49 @@ KestPacket* IOClient::HasPacket() {
                          static_cast<unsigned long long>(discarded),
                          AddressText(peer_, address, sizeof address), AddressPort(peer_));
     return nullptr;
+}
+
+std::uint64_t IOClient::HeldPackets(const std::uint8_t** bytes) {
+    {
+        std::lock_guard<std::mutex> lock(receiveMutex_);
+        const std::uint8_t* head = receive_.get() + start_;
+        if (fill_ < kKestHeaderSize) {
+            return 0;
+        }
+        if (head[0] != 0) {
+            std::uint64_t length = 0;
+            while (fill_ - length >= kKestHeaderSize) {
+                const std::uint64_t size = std::uint64_t(head[length]) * 4;
+                if (size == 0 || size > fill_ - length) {
+                    break;
+                }
+                length += size;
+            }
+            handedOut_ = length != 0;
+            *bytes = head;
+            return length;
+        }
+    }
+    HasPacket(); // discards and logs
+    return 0;
+}
+
+bool IOClient::ReleasePackets(std::uint64_t length) {
+    std::lock_guard<std::mutex> lock(receiveMutex_);
+    if (length > fill_) {
+        return false;
+    }
+    start_ += length;
+    fill_ -= length;
+    handedOut_ = false;
+    if (fill_ == 0) {
+        start_ = 0;
+    } else if (!HoldsWholePacketLocked()) {
+        // Only the beginning of a packet is left: move it down so that the rest has room.
+        std::memmove(receive_.get(), receive_.get() + start_, fill_);
+        start_ = 0;
+    }
+    return true;
 }
 
 bool IOClient::DeletePacket(const KestPacket* packet) {

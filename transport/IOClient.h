@@ -43,6 +43,15 @@ class KEST_NETWORK_API IOClient : public OutputClient {
     // pointer.
     bool DeletePacket(const KestPacket* packet);
 
+    // The run of whole packets at the front of what is held, for a reader that takes them
+    // all at once: *bytes points at the first; returns the run's length (0 when no whole
+    // packet is held). A packet of size 0 at the front is discarded as HasPacket does. The
+    // run stays where it is until ReleasePackets.
+    std::uint64_t HeldPackets(const std::uint8_t** bytes);
+    // Removes the first `length` bytes of a run that HeldPackets gave; false (and no change)
+    // when more than is held.
+    bool ReleasePackets(std::uint64_t length);
+
     // Whether a whole packet is held, without taking anything out.
     bool HoldsWholePacket() const;
     std::uint64_t Fill() const;

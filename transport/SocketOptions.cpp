@@ -109,6 +109,25 @@ net::sock_t& SetOptSendbufferSize(net::sock_t& socket, int bytes) {
     return socket;
 }
 
+int SetOptRecvBufAtLeast(net::sock_t socket, int bytes) {
+    auto granted = [socket] {
+        int reported = 0;
+        socklen_t length = sizeof reported;
+        return getsockopt(socket, SOL_SOCKET, SO_RCVBUF, &reported, &length) == 0 ? reported / 2
+                                                                                  : -1;
+    };
+    if (socket < 0) {
+        return -1;
+    }
+    // The forced size passes the system's limit for a privileged process; any other gets at
+    // most that limit from the plain option.
+    if (setsockopt(socket, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0 ||
+        granted() < bytes) {
+        setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    }
+    return granted();
+}
+
 bool SetAllOptions(net::sock_t& socket, bool broadcast) {
     return OptionChain(socket, broadcast, false);
 }

@@ -30,6 +30,11 @@ KEST_NETWORK_API net::sock_t& SetOptBlock(net::sock_t& socket);
 // leaves the socket open.
 KEST_NETWORK_API net::sock_t& SetOptSendbufferSize(net::sock_t& socket, int bytes);
 
+// Asks for a receive buffer of `bytes` (past the system's limit where the process may) and
+// returns what the system granted, in the same units (it books twice that for its own
+// overhead); -1 when the size cannot be read back. Never closes the socket.
+KEST_NETWORK_API int SetOptRecvBufAtLeast(net::sock_t socket, int bytes);
+
 // The option chain of the links: broadcast (only when asked for), receive and send buffers
 // of 16,384,000 bytes, non-blocking. Stops at the first step that fails; true when all
 // succeeded.

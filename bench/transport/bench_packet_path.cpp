@@ -3,10 +3,13 @@
 // BM_PacketPathUdp: 76-byte packets (one sample of 32 continuous channels) are published one
 // by one into a ring, sent by an OutputClient in datagrams of whole packets (18 to a
 // 1440-byte datagram, up to 20 datagrams per Send), received by an IOClient and taken out
-// with HasPacket/DeletePacket. BM_RawUdp sends and receives the same datagrams with plain
-// sendto/recv. Both count packets; their ratio is the cost of the path.
+// with HasPacket/DeletePacket. BM_PacketPathUdpBatch receives the same datagrams as the
+// datagram link does: in batches, framed where they landed, every packet of a batch walked
+// once. BM_RawUdp sends and receives the same datagrams with plain sendto/recv. All count
+// packets; their ratio is the cost of the path.
 #include "protocol/KestPacket.h"
 #include "transport/CircularKestBuffer.h"
+#include "transport/DatagramBatch.h"
 #include "transport/IOClient.h"
 #include "transport/OutputClient.h"
 #include "transport/SocketAddress.h"
@@ -121,6 +124,60 @@ void BM_PacketPathUdp(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<std::int64_t>(received));
 }
 
+void BM_PacketPathUdpBatch(benchmark::State& state) {
+    if (!LoopbackOnly()) {
+        state.SkipWithError("refusing to run: KEST_WIRED_NET/KEST_WIRELESS_NET not loopback");
+        return;
+    }
+    unsigned short port = 0;
+    net::UniqueSocket receiveSocket(LoopbackUdp(true, &port));
+    net::sock_t sendSocket = LoopbackUdp(false, &port);
+    if (!receiveSocket.IsOpen() || sendSocket < 0) {
+        state.SkipWithError("no loopback sockets");
+        return;
+    }
+    sockaddr_in peer;
+    Network::MakeAddress("127.0.0.1", port, &peer);
+    Network::CircularKestBuffer ring(Network::kKestRingCapacity, "dataBuffer");
+    Network::OutputClient sender(sendSocket, ring, 1440, peer, Network::OutputClient::kDatagram);
+    Network::DatagramBatch batch;
+
+    std::uint32_t timestamp = 0;
+    std::uint64_t received = 0;
+    for (auto _ : state) {
+        for (std::size_t i = 0; i < kPacketsPerRound; ++i) {
+            FillSample(ring.Reserve(kPacketBytes), timestamp++);
+            ring.Publish();
+        }
+        const std::uint64_t start = sender.ReadPosition();
+        if (sender.Send() < 0 && sender.Socket() < 0) {
+            state.SkipWithError("send failed");
+            return;
+        }
+        const std::uint64_t expected = (sender.ReadPosition() - start) / kPacketBytes;
+        std::uint64_t got = 0;
+        while (got < expected) {
+            if (batch.Receive(receiveSocket.Get()) <= 0) {
+                if (!WaitReadable(receiveSocket.Get())) {
+                    break; // lost on the way
+                }
+                continue;
+            }
+            for (unsigned d = 0; d < batch.Count(); ++d) {
+                const auto& datagram = batch.At(d);
+                for (std::uint64_t at = 0; at < datagram.length;
+                     at += std::uint64_t(datagram.packets[at]) * 4) {
+                    const auto* packet = reinterpret_cast<const KestPacket*>(datagram.packets + at);
+                    benchmark::DoNotOptimize(packet->timestamp);
+                    ++got;
+                }
+            }
+        }
+        received += got;
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(received));
+}
+
 void BM_RawUdp(benchmark::State& state) {
     if (!LoopbackOnly()) {
         state.SkipWithError("refusing to run: KEST_WIRED_NET/KEST_WIRELESS_NET not loopback");
@@ -166,6 +223,7 @@ void BM_RawUdp(benchmark::State& state) {
 }
 
 BENCHMARK(BM_PacketPathUdp);
+BENCHMARK(BM_PacketPathUdpBatch);
 BENCHMARK(BM_RawUdp);
 
 } // namespace

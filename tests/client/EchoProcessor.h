@@ -41,8 +41,9 @@ class EchoProcessor {
                 if (mode_ == Mode::Alter && config->RecordLength() > 4) {
                     config->Record()[4] ^= 1; // the value's low bit: bool, int and selection
                 }
-                cache_.ProcKestPacket(&config->header);
+                // Counted before it lands: a write woken by its echo may look at once.
                 answered_.fetch_add(1);
+                cache_.ProcKestPacket(&config->header);
             }
             std::this_thread::sleep_for(std::chrono::microseconds(50));
         }
