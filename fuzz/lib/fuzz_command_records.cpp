@@ -7,11 +7,11 @@
 // cache once; the library's globals point at that cache and at a configuration sender whose
 // sink answers every packet the calls send at once, with the input's next answer record.
 // After each input the records it touched are put back, so the model serves input after
-// input; a record of another type than the one it replaced may change the model itself,
-// which is then built afresh.
+// input.
 //
 // Input: [family] [selector] then records, each as [length in words] [bytes]: the first is
-// stored at the family's record the selector picks, the rest answer the calls' packets in turn.
+// stored at the family's record the selector picks (in the type of the record it replaces),
+// the rest answer the calls' packets in turn.
 #include "cache/KestCache.h"
 #include "cache/ModuleData.h"
 #include "client/Connection.h"
@@ -36,6 +36,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -43,6 +45,12 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using Address = std::pair<unsigned, unsigned>; // module, property index
+
+// A record of a family and the name the calls reach it by (a filter, a stream; empty: any).
+struct Target {
+    Address at;
+    std::string name;
+};
 using Prop = ModuleData::Prop;
 
 constexpr std::uint32_t kNow = 30000;
@@ -52,7 +60,8 @@ constexpr std::uint16_t kTransceiverWords = KL_TRANSCEIVER_WORDS;
 
 enum Family { kFilter, kTrial, kImpedance, kTransceiver, kSignal, kFamilies };
 
-// A configuration packet from `proc` (the processor or an operator) carrying `record` for (module, index).
+// A configuration packet from `proc` (the processor or an operator) carrying `record` for (module,
+// index).
 void Deliver(KestCache& cache, std::uint8_t proc, Address at, const std::uint8_t* record,
              std::size_t length, std::uint32_t source = kKestNoSource) {
     alignas(8) std::array<std::uint8_t, kKestMaxPacketSize> packet{};
@@ -64,7 +73,9 @@ void Deliver(KestCache& cache, std::uint8_t proc, Address at, const std::uint8_t
     packet[8] = kKestProcessorId;
     packet[9] = std::uint8_t(at.first);
     kest::StoreLe(&packet[10], std::uint16_t(at.second));
-    std::memcpy(&packet[kKestConfigHeaderSize], record, length);
+    if (length > 0) {
+        std::memcpy(&packet[kKestConfigHeaderSize], record, length);
+    }
     cache.ProcKestPacket(reinterpret_cast<const KestPacket*>(packet.data()), source);
 }
 
@@ -100,10 +111,21 @@ class FuzzProcessor {
   public:
     FuzzProcessor()
         : cache_(kSmallRings), sink_(*this), routes_(true), client_(&sink_, &routes_, &cache_) {
-        Ask(255, 0, 0);
-        Ask(1, 255, 0);
-        for (unsigned module : cache_.GetModuleList()) {
-            Ask(1, std::uint8_t(module), kKestAllPropsIndex);
+        // The emulated processor describes itself once; later models replay what it sent.
+        const std::vector<Bytes>& description = Description();
+        if (description.empty()) {
+            paxsim::ProcessorModel model(paxsim::ModelConfig::Default(4));
+            model_ = &model;
+            Ask(255, 0, 0);
+            Ask(1, 255, 0);
+            for (unsigned module : cache_.GetModuleList()) {
+                Ask(1, std::uint8_t(module), kKestAllPropsIndex);
+            }
+            model_ = nullptr;
+        } else {
+            for (const Bytes& packet : description) {
+                cache_.ProcKestPacket(reinterpret_cast<const KestPacket*>(packet.data()));
+            }
         }
         describing_ = false;
         gKestCache = &cache_;
@@ -117,43 +139,52 @@ class FuzzProcessor {
     }
 
     bool Ready() const { return cache_.IsInit(); }
-    KestCache& Cache() { return cache_; }
-    const std::vector<Address>& Targets(Family family, int electrode) {
+    const std::vector<Target>& Targets(Family family, int electrode) {
         return targets_[{family, electrode}];
     }
-    std::uint32_t Operator() const { return operator_; }
 
-    // Stores a record at `at` as the processor would send it; false when its type differs
-    // from the record it replaces (which may change the model).
-    bool Store(Address at, const Bytes& record) {
+    // Stores a record at `at` as the processor would send it, keeping the type of the record it
+    // replaces: a record of another type may change the model itself, and the intake of
+    // any record at any place is the cache target's part.
+    void Store(Address at, Bytes record) {
         Touch(at);
-        Deliver(cache_, kKestProcessorId, at, record.data(), record.size());
         const Bytes& original = originals_[at];
-        return record.size() >= 2 && original.size() >= 2 && record[1] == original[1];
+        if (record.size() >= 2 && original.size() >= 2) {
+            record[1] = original[1];
+        }
+        Deliver(cache_, kKestProcessorId, at, record.data(), record.size());
     }
 
-    void Begin(Answers* answers) {
+    // Every target of the family: the calls change records before they send.
+    void Begin(Answers* answers, const std::vector<Target>& targets) {
         answers_ = answers;
-        sameTypes_ = true;
+        for (const Target& target : targets) {
+            Touch(target.at);
+        }
     }
     // Puts every touched record back; false when the model has to be built afresh.
     bool End() {
         answers_ = nullptr;
-        for (const auto& [at, record] : originals_) {
+        for (Address at : touched_) {
+            const Bytes& record = originals_[at];
             if (record.empty()) {
                 return false; // a record appeared where none was
             }
             Deliver(cache_, kKestProcessorId, at, record.data(), record.size());
         }
+        touched_.clear();
         cache_.ResetTrialDescriptor(operator_);
-        return sameTypes_ && cache_.IsInit();
+        return cache_.IsInit();
     }
 
     // A packet the calls sent: answered with the next answer record, at once.
     void Answer(const Bytes& packet) {
         if (describing_) {
+            if (model_ == nullptr) {
+                return; // a replayed description asks nothing
+            }
             paxsim::Outbox out;
-            model_.HandlePacket(packet.data(), packet.size(), kNow, out);
+            model_->HandlePacket(packet.data(), packet.size(), kNow, out);
             Feed(out);
             return;
         }
@@ -187,11 +218,10 @@ class FuzzProcessor {
         }
         Touch(at);
         record.resize(std::max<std::size_t>(record.size(), 8));
-        // What a waiting call looks for arrives: the echo's type, and the transceiver's
-        // counts; everything else is the input's.
-        if (at != impedanceMeasurements_) {
-            record[1] = packet[kKestConfigHeaderSize + 1];
-        }
+        // What a waiting call looks for arrives: a record of the type kept there (as in Store),
+        // and the transceiver's counts; everything else is the input's.
+        const Bytes& original = originals_[at];
+        record[1] = original.size() >= 2 ? original[1] : packet[kKestConfigHeaderSize + 1];
         if (transceiverWaits_.count(at) != 0) {
             const std::uint16_t count =
                 transceiverWaits_[at] ? kTransceiverWords
@@ -211,9 +241,10 @@ class FuzzProcessor {
             if (size == 0 || at + size > bytes.size()) {
                 break;
             }
-            alignas(8) std::array<std::uint8_t, kKestMaxPacketSize> aligned{};
-            std::memcpy(aligned.data(), &bytes[at], size);
-            cache_.ProcKestPacket(reinterpret_cast<const KestPacket*>(aligned.data()));
+            Bytes packet(kKestMaxPacketSize);
+            std::memcpy(packet.data(), &bytes[at], size);
+            cache_.ProcKestPacket(reinterpret_cast<const KestPacket*>(packet.data()));
+            Description().push_back(std::move(packet));
             at += size;
         }
     }
@@ -222,12 +253,13 @@ class FuzzProcessor {
         std::uint8_t request[12];
         KestBuildRequest(request, sizeof request, target, module, index);
         paxsim::Outbox out;
-        model_.HandlePacket(request, sizeof request, kNow, out);
+        model_->HandlePacket(request, sizeof request, kNow, out);
         Feed(out);
     }
 
     // Remembers a record's pristine bytes before an input first changes it.
     void Touch(Address at) {
+        touched_.insert(at);
         if (originals_.count(at) != 0) {
             return;
         }
@@ -238,10 +270,10 @@ class FuzzProcessor {
         originals_[at] = std::move(record);
     }
 
-    void Add(Family family, int electrode, Address at) {
-        std::vector<Address>& list = targets_[{family, electrode}];
-        if (std::find(list.begin(), list.end(), at) == list.end()) {
-            list.push_back(at);
+    void Add(Family family, int electrode, Address at, const std::string& name = "") {
+        std::vector<Target>& list = targets_[{family, electrode}];
+        if (std::none_of(list.begin(), list.end(), [&](const Target& t) { return t.at == at; })) {
+            list.push_back({at, name});
         }
     }
 
@@ -260,12 +292,12 @@ class FuzzProcessor {
                 int module = -1;
                 int index = -1;
                 if (cache_.GetFilterComboBox(electrode, names[n], &module, &index) != nullptr) {
-                    Add(kFilter, electrode, {unsigned(module), unsigned(index)});
+                    Add(kFilter, electrode, {unsigned(module), unsigned(index)}, names[n]);
                 }
                 for (int item = 0; item < 16; ++item) {
                     if (cache_.GetSosFilterDesc(electrode, names[n], item, &module, &index) !=
                         nullptr) {
-                        Add(kFilter, electrode, {unsigned(module), unsigned(index)});
+                        Add(kFilter, electrode, {unsigned(module), unsigned(index)}, names[n]);
                     }
                 }
             }
@@ -288,7 +320,8 @@ class FuzzProcessor {
             for (const char* stream : {"raw", "lfp", "spk", "stim", "spkfilt"}) {
                 KestStreamSwitch found;
                 if (kestlib::StreamSwitch(electrode, stream, &found) && found.index >= 0) {
-                    Add(kSignal, electrode, {unsigned(found.module), unsigned(found.index)});
+                    Add(kSignal, electrode, {unsigned(found.module), unsigned(found.index)},
+                        stream);
                 }
             }
             unsigned selection = 0;
@@ -322,9 +355,21 @@ class FuzzProcessor {
             wait(Prop::TransceiverCommand, true);
             wait(Prop::ImplantCommandResponse, false);
         }
+        // The calls clear records before they send: their pristine bytes are kept first.
+        for (const auto& [key, list] : targets_) {
+            for (const Target& target : list) {
+                Touch(target.at);
+            }
+        }
+        touched_.clear();
     }
 
-    paxsim::ProcessorModel model_{paxsim::ModelConfig::Default(4)};
+    static std::vector<Bytes>& Description() {
+        static std::vector<Bytes> packets;
+        return packets;
+    }
+
+    paxsim::ProcessorModel* model_ = nullptr;
     KestCache cache_;
     AnsweringSink sink_;
     clientkit::FakeRoutes routes_;
@@ -332,9 +377,9 @@ class FuzzProcessor {
     bool describing_ = true;
     std::uint32_t operator_ = 0;
     Answers* answers_ = nullptr;
-    bool sameTypes_ = true;
     std::map<Address, Bytes> originals_;
-    std::map<std::pair<int, int>, std::vector<Address>> targets_;
+    std::map<std::pair<int, int>, std::vector<Target>> targets_;
+    std::set<Address> touched_;
     std::map<Address, bool> transceiverWaits_;
     Address impedanceCycle_{0, 0};
     Address impedanceMeasurements_{0, 0};
@@ -354,24 +399,22 @@ std::unique_ptr<FuzzProcessor>& Processor() {
     return processor;
 }
 
-void RunFilter(int electrode, unsigned selector) {
+// The calls on the filter the stored record belongs to.
+void RunFilter(int electrode, const std::string& filter, unsigned selector) {
     char names[16][128] = {};
-    const int count = std::min(kl_filter_list_names(names, 16, electrode), 16);
-    for (int n = 0; n < count; ++n) {
-        const char* name = names[n];
-        int selection = 0;
-        const int items = kl_filter_list_selection(&selection, electrode, name);
-        for (int item = -1; item <= std::min(items, 8); ++item) {
-            std::free(kl_filter_get_desc(electrode, name, item));
-        }
-        kestlib::CustomFilterMaxStages(electrode, name);
-        kl_filter_set(electrode, name, int(selector % 4));
-        const std::size_t stages = selector % 5;
-        std::vector<std::uint8_t> storage(KL_FILTER_DESC_SIZE(kKestSosMaxStages));
-        auto* desc = reinterpret_cast<KestFilterDesc*>(storage.data());
-        desc->numStages = std::uint32_t(stages);
-        kl_filter_set_custom(electrode, name, desc);
+    kl_filter_list_names(names, 16, electrode);
+    const char* name = filter.c_str();
+    int selection = 0;
+    const int items = kl_filter_list_selection(&selection, electrode, name);
+    for (int item = -1; item <= std::min(items, 8); ++item) {
+        std::free(kl_filter_get_desc(electrode, name, item));
     }
+    kestlib::CustomFilterMaxStages(electrode, name);
+    kl_filter_set(electrode, name, int(selector % 4));
+    std::vector<std::uint8_t> storage(KL_FILTER_DESC_SIZE(kKestSosMaxStages));
+    auto* desc = reinterpret_cast<KestFilterDesc*>(storage.data());
+    desc->numStages = std::uint32_t(selector % 5);
+    kl_filter_set_custom(electrode, name, desc);
 }
 
 void RunTrial() {
@@ -410,13 +453,19 @@ void RunTransceiver(unsigned selector) {
     kl_transceiver_enable(electrode, int(selector & 1));
 }
 
-void RunSignal(int electrode, unsigned selector) {
-    for (const char* stream : {"raw", "lfp", "spk", "stim", "spkfilt", "hwstatus"}) {
-        kl_signal(electrode, stream);
-        kl_signal_save_local(electrode, stream);
+// The calls on the stream the stored record belongs to; every stream for the file-save
+// selection and the digital input switch.
+void RunSignal(int electrode, const std::string& stream, unsigned selector) {
+    static const char* const kStreams[] = {"raw", "lfp", "spk", "stim", "spkfilt", "hwstatus"};
+    for (const char* name : kStreams) {
+        if (!stream.empty() && stream != name) {
+            continue;
+        }
+        kl_signal(electrode, name);
+        kl_signal_save_local(electrode, name);
         if ((selector & 2) != 0) {
-            kl_signal_set(electrode, stream, int(selector & 1));
-            kl_signal_save_set_local(electrode, stream, int(selector & 1));
+            kl_signal_set(electrode, name, int(selector & 1));
+            kl_signal_save_set_local(electrode, name, int(selector & 1));
         }
     }
     int module = -1;
@@ -458,18 +507,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         offset += 1 + length;
     }
 
-    processor->Begin(&answers);
-    bool sameModel = true;
-    const std::vector<Address>& targets =
+    const std::vector<Target>& targets =
         processor->Targets(family, family == kTransceiver ? 0 : electrode);
+    processor->Begin(&answers, targets);
+    const Target* target = nullptr;
     if (!targets.empty()) {
+        target = &targets[(selector & 0x7F) % targets.size()];
         if (const Bytes* stored = answers.Take()) {
-            sameModel = processor->Store(targets[(selector & 0x7F) % targets.size()], *stored);
+            processor->Store(target->at, *stored);
         }
     }
+    const std::string name = target != nullptr ? target->name : "";
     switch (family) {
     case kFilter:
-        RunFilter(electrode, selector);
+        RunFilter(electrode, name, selector);
         break;
     case kTrial:
         RunTrial();
@@ -481,10 +532,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         RunTransceiver(selector);
         break;
     default:
-        RunSignal(electrode, selector);
+        RunSignal(electrode, name, selector);
         break;
     }
-    if (!processor->End() || !sameModel) {
+    if (!processor->End()) {
         processor.reset();
     }
     return 0;
