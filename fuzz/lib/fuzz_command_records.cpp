@@ -128,6 +128,8 @@ class FuzzProcessor {
             }
         }
         describing_ = false;
+        // No waiting: each wait of the impedance measurement looks twice, with no pause.
+        kestlib::GetImpedanceTiming() = {1, 0, 1, 0};
         gKestCache = &cache_;
         gKestClient = &client_;
         operator_ = oper::OperFirstKestClient();
@@ -411,6 +413,7 @@ void RunFilter(int electrode, const std::string& filter, unsigned selector) {
     }
     kestlib::CustomFilterMaxStages(electrode, name);
     kl_filter_set(electrode, name, int(selector % 4));
+    kestlib::FilterSelectConfirmed(electrode, name, int(selector % 4));
     std::vector<std::uint8_t> storage(KL_FILTER_DESC_SIZE(kKestSosMaxStages));
     auto* desc = reinterpret_cast<KestFilterDesc*>(storage.data());
     desc->numStages = std::uint32_t(selector % 5);
@@ -475,12 +478,6 @@ void RunSignal(int electrode, const std::string& stream, unsigned selector) {
 }
 
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // No waiting: each wait of the impedance measurement looks twice, with no pause.
-    kestlib::GetImpedanceTiming() = {1, 0, 1, 0};
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) {
