@@ -39,7 +39,9 @@ export KEST_PORT_BASE=$port_base
     --control-port "$control_port" &
 paxsim_pid=$!
 reader_pid=""
+warnings=""
 cleanup() {
+    [ -n "$warnings" ] && rm -f "$warnings"
     [ -n "$reader_pid" ] && kill "$reader_pid" 2>/dev/null || true
     kill "$paxsim_pid" 2>/dev/null || true
     wait 2>/dev/null || true
@@ -63,7 +65,9 @@ for _ in $(seq 50); do
 done
 
 echo "soak: ${seconds} s, ${cycles} open/close cycles, ${restarts} restarts, ${mode}, window ${window}"
-"$reader" "$seconds" "$cycles" "$mode" "$window" &
+# The reader's warnings (a read just after an open finds rows without samples) are counted.
+warnings=$(mktemp)
+"$reader" "$seconds" "$cycles" "$mode" "$window" 2>"$warnings" &
 reader_pid=$!
 
 # The restarts, evenly spaced and offset from the reader's cycles.
@@ -79,5 +83,8 @@ fi
 status=0
 wait "$reader_pid" || status=$?
 reader_pid=""
+echo "reader's standard error: $(grep -c 'invalid timestamp' "$warnings" || true) \"invalid timestamp\" warnings, $(grep -vc 'invalid timestamp' "$warnings" || true) other lines"
+{ grep -v 'invalid timestamp' "$warnings" || true; } | sort | uniq -c | sort -rn | head -n 10
+rm -f "$warnings"
 echo "paxsim: $(control stats)"
 exit "$status"

@@ -6,6 +6,7 @@
 // Usage: soak_reader SECONDS CYCLES udp|tcp WINDOW
 #include "include/kestlib.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -117,7 +118,10 @@ int main(int argc, char** argv) {
     auto nextRead = begin;
     int cyclesDone = 0;
     long reads = 0;
+    long emptyReads = 0; // a window not (yet) held: just after an open
     long failedReads = 0;
+    std::chrono::duration<double, std::milli> readTime{0};
+    std::chrono::duration<double, std::milli> longestRead{0};
     long reopens = 0;
     long failedOpens = 0;
     bool open = true;
@@ -153,10 +157,16 @@ int main(int argc, char** argv) {
             open = false;
             continue;
         }
+        const auto before = Clock::now();
         const std::int32_t got =
             kl_cont_raw(&start, data.data(), window, electrodes.data(), kElectrodes, 0);
+        const std::chrono::duration<double, std::milli> took = Clock::now() - before;
+        readTime += took;
+        longestRead = std::max(longestRead, took);
         if (got > 0) {
             ++reads;
+        } else if (got == 0) {
+            ++emptyReads;
         } else {
             ++failedReads;
             // A restart ends the connection: the calls then fail and the next one opens.
@@ -169,8 +179,13 @@ int main(int argc, char** argv) {
         open = Open(tcp);
         failedOpens += open ? 0 : 1;
     }
-    std::printf("reads=%ld failed-reads=%ld cycles=%d reopens-after-restart=%ld failed-opens=%ld\n",
-                reads, failedReads, cyclesDone, reopens, failedOpens);
+    const long allReads = reads + emptyReads + failedReads;
+    std::printf(
+        "reads=%ld empty-reads=%ld failed-reads=%ld mean-read=%.0f ms longest-read=%.0f ms\n",
+        reads, emptyReads, failedReads, allReads > 0 ? readTime.count() / allReads : 0.0,
+        longestRead.count());
+    std::printf("cycles=%d reopens-after-restart=%ld failed-opens=%ld\n", cyclesDone, reopens,
+                failedOpens);
     Print("end (open)", Measure());
     kl_close();
     Print("end (closed)", Measure());
