@@ -1,7 +1,8 @@
 // The soak's reader: reads the whole window of every electrode of the processor every 100 ms
 // for a given time, closes and opens the connection a given number of times spread over it,
 // opens again whenever the processor's restart ends the connection, and prints its resident
-// memory, threads and descriptors after the first read and at the end (open, then closed).
+// memory (and the heap's bytes in use), threads and descriptors after the first read and at
+// the end (open, then closed).
 //
 // Usage: soak_reader SECONDS CYCLES udp|tcp WINDOW
 #include "include/kestlib.h"
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <malloc.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +31,7 @@ constexpr int kElectrodes = 512;
 
 struct Usage {
     long rssKb = -1;
+    long heapKb = -1; // allocated and not freed, which fragmentation does not inflate
     long threads = -1;
     long descriptors = 0;
 };
@@ -55,6 +58,8 @@ Usage Measure() {
     Usage usage;
     usage.rssKb = StatusField("VmRSS");
     usage.threads = StatusField("Threads");
+    const struct mallinfo2 heap = mallinfo2();
+    usage.heapKb = long((heap.uordblks + heap.hblkhd) / 1024);
     if (DIR* dir = opendir("/proc/self/fd")) {
         while (const dirent* entry = readdir(dir)) {
             if (entry->d_name[0] != '.') {
@@ -68,8 +73,8 @@ Usage Measure() {
 }
 
 void Print(const char* when, const Usage& usage) {
-    std::printf("%-12s rss=%ld kB threads=%ld descriptors=%ld\n", when, usage.rssKb, usage.threads,
-                usage.descriptors);
+    std::printf("%-12s rss=%ld kB heap-in-use=%ld kB threads=%ld descriptors=%ld\n", when,
+                usage.rssKb, usage.heapKb, usage.threads, usage.descriptors);
     std::fflush(stdout);
 }
 
@@ -179,6 +184,18 @@ int main(int argc, char** argv) {
         open = Open(tcp);
         failedOpens += open ? 0 : 1;
     }
+    // The end is measured open, as the start was: a processor just restarted gets time to
+    // answer.
+    const auto last = Clock::now() + std::chrono::seconds(30);
+    while (!open && Clock::now() < last) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        kl_close();
+        open = Open(tcp);
+        failedOpens += open ? 0 : 1;
+    }
+    if (open) {
+        kl_cont_raw(&start, data.data(), window, electrodes.data(), kElectrodes, 0);
+    }
     const long allReads = reads + emptyReads + failedReads;
     std::printf(
         "reads=%ld empty-reads=%ld failed-reads=%ld mean-read=%.0f ms longest-read=%.0f ms\n",
@@ -186,7 +203,7 @@ int main(int argc, char** argv) {
         longestRead.count());
     std::printf("cycles=%d reopens-after-restart=%ld failed-opens=%ld\n", cyclesDone, reopens,
                 failedOpens);
-    Print("end (open)", Measure());
+    Print(open ? "end (open)" : "end (no open)", Measure());
     kl_close();
     Print("end (closed)", Measure());
     return 0;

@@ -214,10 +214,8 @@ class FuzzProcessor {
             return;
         }
         // The impedance measurement's start is answered in the measurement record.
-        Address at = sent;
-        if (sent == impedanceCycle_) {
-            at = impedanceMeasurements_;
-        }
+        const auto measurement = measurementOf_.find(sent);
+        const Address at = measurement != measurementOf_.end() ? measurement->second : sent;
         Touch(at);
         record.resize(std::max<std::size_t>(record.size(), 8));
         // What a waiting call looks for arrives: a record of the type kept there (as in Store),
@@ -311,12 +309,10 @@ class FuzzProcessor {
                       Prop::ImpedanceControl, Prop::ImpedanceMeasurements}) {
                     AddNamed(kImpedance, electrode, m, prop);
                 }
-                if (electrode == 0) {
-                    const int cycle = cache_.GetNamedPropIndex(m, int(Prop::ImpedanceCycle));
-                    const int results =
-                        cache_.GetNamedPropIndex(m, int(Prop::ImpedanceMeasurements));
-                    impedanceCycle_ = {m, unsigned(cycle)};
-                    impedanceMeasurements_ = {m, unsigned(results)};
+                const int cycle = cache_.GetNamedPropIndex(m, int(Prop::ImpedanceCycle));
+                const int results = cache_.GetNamedPropIndex(m, int(Prop::ImpedanceMeasurements));
+                if (cycle > 0 && results > 0) {
+                    measurementOf_[{m, unsigned(cycle)}] = {m, unsigned(results)};
                 }
             }
             for (const char* stream : {"raw", "lfp", "spk", "stim", "spkfilt"}) {
@@ -383,8 +379,7 @@ class FuzzProcessor {
     std::map<std::pair<int, int>, std::vector<Target>> targets_;
     std::set<Address> touched_;
     std::map<Address, bool> transceiverWaits_;
-    Address impedanceCycle_{0, 0};
-    Address impedanceMeasurements_{0, 0};
+    std::map<Address, Address> measurementOf_; // impedance start -> its results
 };
 
 void AnsweringSink::SendConfigPacket() {
