@@ -70,7 +70,7 @@ std::string ReceiveBufferShortfall(int wanted, int granted) {
 UDPOperNetwork::UDPOperNetwork(KestCache* cache, const char* address, const NetConfig& config)
     : UDPNetwork(OperNetwork::gDataBuffer, OperNetwork::gConfigBuffer), cache_(cache),
       config_(config),
-      address_(address != nullptr && address[0] != '\0' ? address : config.BroadcastAddress(),
+      address_(address != nullptr && address[0] != '\0' ? address : config.BroadcastAddress()),
       senders_{{HostAddress(address_), HostAddress(config.ProcessorAddress(false)),
                 HostAddress(config.ProcessorAddress(true))},
                {HostAddress(config.WiredHost(0)), HostAddress(config.WirelessHost(0))}} {}

@@ -59,7 +59,9 @@ for fuzzer in build/asan/fuzz/*/fuzz_*; do
     mkdir -p "$corpus"
     [ -d "$seeds" ] || seeds=""
     log="build/asan/fuzz-artifacts/$name.log"
-    if "$fuzzer" -max_total_time="$KEST_FUZZ_SECONDS" -artifact_prefix=build/asan/fuzz-artifacts/ \
+    # The targets' own output is closed; libFuzzer and the sanitizers still report.
+    if "$fuzzer" -max_total_time="$KEST_FUZZ_SECONDS" -close_fd_mask=3 \
+        -artifact_prefix=build/asan/fuzz-artifacts/ \
         "$corpus" $seeds >"$log" 2>&1; then
         echo "-- $name: $(grep -Eo '#[0-9]+[[:space:]]+DONE.*' "$log" | tail -n 1)"
     else
