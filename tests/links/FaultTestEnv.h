@@ -12,7 +12,7 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
+#include <malloc.h>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -149,18 +149,12 @@ class LfpFollower {
     std::uint32_t firstWrong_ = 0;
 };
 
-// Resident memory of this process in kB (VmRSS), -1 when it cannot be read.
-inline long ResidentKb() {
-    std::ifstream status("/proc/self/status");
-    std::string word;
-    while (status >> word) {
-        if (word == "VmRSS:") {
-            long kb = -1;
-            status >> kb;
-            return kb;
-        }
-    }
-    return -1;
+// Heap memory this process has allocated and not freed, in kB (what the allocator hands out,
+// mapped blocks included). Unlike resident memory it does not move with how many pages of a
+// ring have been written yet, nor with what the allocator keeps for later.
+inline long HeapInUseKb() {
+    const struct mallinfo2 info = mallinfo2();
+    return long((info.uordblks + info.hblkhd) / 1024);
 }
 
 } // namespace fault_test
