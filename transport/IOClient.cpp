@@ -170,11 +170,7 @@ std::uint64_t IOClient::HeldPackets(const std::uint8_t** bytes) {
     return 0;
 }
 
-bool IOClient::ReleasePackets(std::uint64_t length) {
-    std::lock_guard<std::mutex> lock(receiveMutex_);
-    if (length > fill_) {
-        return false;
-    }
+void IOClient::DropFrontLocked(std::uint64_t length) {
     start_ += length;
     fill_ -= length;
     handedOut_ = false;
@@ -185,6 +181,14 @@ bool IOClient::ReleasePackets(std::uint64_t length) {
         std::memmove(receive_.get(), receive_.get() + start_, fill_);
         start_ = 0;
     }
+}
+
+bool IOClient::ReleasePackets(std::uint64_t length) {
+    std::lock_guard<std::mutex> lock(receiveMutex_);
+    if (length > fill_) {
+        return false;
+    }
+    DropFrontLocked(length);
     return true;
 }
 
@@ -195,16 +199,7 @@ bool IOClient::DeletePacket(const KestPacket* packet) {
         return false;
     }
     const std::uint64_t length = std::uint64_t(receive_[start_]) * 4;
-    start_ += length;
-    fill_ -= length;
-    handedOut_ = false;
-    if (fill_ == 0) {
-        start_ = 0;
-    } else if (!HoldsWholePacketLocked()) {
-        // Only the beginning of a packet is left: move it down so that the rest has room.
-        std::memmove(receive_.get(), receive_.get() + start_, fill_);
-        start_ = 0;
-    }
+    DropFrontLocked(length);
     return true;
 }
 

@@ -67,6 +67,8 @@ class KEST_NETWORK_API IOClient : public OutputClient {
   private:
     // Whether the bytes held begin with a whole packet; under the receive mutex.
     bool HoldsWholePacketLocked() const;
+    // Drops `length` bytes (no more than held) from the front of what is held.
+    void DropFrontLocked(std::uint64_t length);
     // The datagram part of RecvFromNetwork: one datagram framed on its own into `freeRoom`.
     long ReceiveDatagram(std::uint64_t freeRoom);
     // Closes on an error other than a lack of data; the value RecvFromNetwork returns.
