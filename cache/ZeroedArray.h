@@ -1,30 +1,32 @@
 // ZeroedArray: a fixed array of zero bytes whose pages the system supplies on first use.
 //
 // A ring of a data stream is tens of megabytes. Filling it at construction would touch every
-// page before the first sample arrives; memory from the allocator's zeroing allocation is
-// mapped on demand instead, so that the pages are faulted in as the writer first reaches
-// them, spread over the first pass of the ring. Elements are trivially copyable types whose
-// all-zero bytes are their zero value.
+// page before the first sample arrives. A large array is mapped from the system on its own
+// (anonymous pages read as zero and are faulted in as the writer first reaches them, spread
+// over the first pass of the ring) and unmapped again when it goes. It does not come from the
+// allocator: once a large block has been freed there, the allocator serves the next one from
+// its heap and must clear it byte by byte, which put a whole set of rings' worth of clearing
+// in front of every open after the first. Small arrays come zeroed from the allocator.
+// Elements are trivially copyable types whose all-zero bytes are their zero value.
 #pragma once
 
 #include <cstddef>
 #include <cstdlib>
 #include <new>
+#include <sys/mman.h>
 #include <type_traits>
 
 template <typename T> class ZeroedArray {
     static_assert(std::is_trivially_copyable_v<T>, "elements are stored as raw bytes");
 
   public:
+    // Arrays of at least this many bytes are mapped on their own.
+    static constexpr std::size_t kMapBytes = std::size_t(1) << 20;
+
     ZeroedArray() = default;
     // Throws std::bad_alloc when the memory cannot be had.
-    explicit ZeroedArray(std::size_t size)
-        : data_(size == 0 ? nullptr : static_cast<T*>(std::calloc(size, sizeof(T)))), size_(size) {
-        if (size != 0 && data_ == nullptr) {
-            throw std::bad_alloc();
-        }
-    }
-    ~ZeroedArray() { std::free(data_); }
+    explicit ZeroedArray(std::size_t size) : data_(Allocate(size)), size_(size) {}
+    ~ZeroedArray() { Release(data_, size_); }
     ZeroedArray(const ZeroedArray&) = delete;
     ZeroedArray& operator=(const ZeroedArray&) = delete;
     ZeroedArray(ZeroedArray&& other) noexcept : data_(other.data_), size_(other.size_) {
@@ -33,7 +35,7 @@ template <typename T> class ZeroedArray {
     }
     ZeroedArray& operator=(ZeroedArray&& other) noexcept {
         if (this != &other) {
-            std::free(data_);
+            Release(data_, size_);
             data_ = other.data_;
             size_ = other.size_;
             other.data_ = nullptr;
@@ -49,6 +51,42 @@ template <typename T> class ZeroedArray {
     const T& operator[](std::size_t i) const { return data_[i]; }
 
   private:
+    static bool Mapped(std::size_t size) { return size >= kMapBytes / sizeof(T); }
+
+    static T* Allocate(std::size_t size) {
+        if (size == 0) {
+            return nullptr;
+        }
+        if (size > std::size_t(-1) / sizeof(T)) {
+            throw std::bad_alloc();
+        }
+        void* memory = nullptr;
+        if (Mapped(size)) {
+            memory = ::mmap(nullptr, size * sizeof(T), PROT_READ | PROT_WRITE,
+                            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (memory == MAP_FAILED) {
+                memory = nullptr;
+            }
+        } else {
+            memory = std::calloc(size, sizeof(T));
+        }
+        if (memory == nullptr) {
+            throw std::bad_alloc();
+        }
+        return static_cast<T*>(memory);
+    }
+
+    static void Release(T* data, std::size_t size) {
+        if (data == nullptr) {
+            return;
+        }
+        if (Mapped(size)) {
+            ::munmap(data, size * sizeof(T));
+        } else {
+            std::free(data);
+        }
+    }
+
     T* data_ = nullptr;
     std::size_t size_ = 0;
 };

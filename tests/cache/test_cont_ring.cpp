@@ -1,5 +1,6 @@
 // The continuous ring: storing rows, gap markers, windows by newest row and by time.
 #include "cache/ContDataBuffer.h"
+#include "cache/ZeroedArray.h"
 
 #include <gtest/gtest.h>
 
@@ -321,3 +322,27 @@ TEST(ContRing, RingWithoutSamplesReportsNothing) {
     EXPECT_EQ(channels, 99u);
     EXPECT_EQ(dest[0], 7.0f);
 }
+
+namespace {
+
+// Memory of a ring that was written and freed comes back as zeros in the next one, whether
+// the array is mapped on its own or comes from the allocator; a moved array keeps its memory.
+TEST(ZeroedArrayTest, ReusedMemoryIsZeroAndMovesKeepTheElements) {
+    for (std::size_t size : {std::size_t(1000), ZeroedArray<short>::kMapBytes}) {
+        for (int round = 0; round < 3; ++round) {
+            ZeroedArray<short> array(size);
+            ASSERT_EQ(array.size(), size);
+            for (std::size_t i = 0; i < size; ++i) {
+                ASSERT_EQ(array[i], 0) << "size " << size << " round " << round << " at " << i;
+            }
+            for (std::size_t i = 0; i < size; ++i) {
+                array[i] = short(i | 1);
+            }
+            ZeroedArray<short> moved(std::move(array));
+            EXPECT_EQ(array.data(), nullptr);
+            EXPECT_EQ(moved[size - 1], short((size - 1) | 1));
+        }
+    }
+}
+
+} // namespace
