@@ -1,10 +1,12 @@
 // Packet intake of the cache under a full-load mix, and multi-electrode retrieval of
 // 5.12 s of raw data from 512 electrodes next to a plain copy of the same bytes.
+#include "cache/ContDataBuffer.h"
 #include "cache/KestCache.h"
 #include "tests/cache/TestModel.h"
 
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -75,6 +77,16 @@ void BM_CacheIntake(benchmark::State& state) {
     }
     const unsigned milliseconds = 100;
     Mix mix(milliseconds);
+    // The rings take their pages from the system as the writer first reaches them; one pass
+    // over every ring (depth and slack) before timing measures the intake as it runs from
+    // then on, not the first pass's page faults.
+    const std::uint32_t ringMs = (kContRingTicks + kContRingTicks / 4) / 30;
+    for (std::uint32_t done = 0; done <= ringMs; done += milliseconds) {
+        for (std::size_t offset : mix.offsets) {
+            cache.ProcKestPacket(reinterpret_cast<const KestPacket*>(&mix.bytes[offset]));
+        }
+        mix.Advance(30 * milliseconds);
+    }
     std::size_t packets = 0;
     for (auto _ : state) {
         for (std::size_t offset : mix.offsets) {
