@@ -17,7 +17,10 @@
 // whether the processor gave up on a TCP stream that fell 64 MiB behind (stream_dropped). Socket
 // drops are the drops column of /proc/net/udp for this process's sockets. The link's CPU share
 // comes from /proc/self/task/<tid>/stat of the threads the open started. kl_time lag is paxsim's
-// clock (its control channel's "time") minus kl_time, sampled every 50 ms.
+// clock (its control channel's "time") minus kl_time, sampled every 50 ms; the lag behind what
+// was sent is the clock as of paxsim's last pass that sent data ("sent", asked right after)
+// minus kl_time: the first includes how late the emulator itself was, the second only what
+// the link and the cache add.
 #include "cache/KestCache.h"
 #include "client/Connection.h"
 #include "include/kestlib.h"
@@ -176,10 +179,9 @@ class Processor {
         }
     }
 
-    std::uint32_t Now() {
-        const std::string answer = Ask("time");
-        return std::uint32_t(std::stoul(answer.substr(3)));
-    }
+    std::uint32_t Now() { return Tick("time"); }
+    // The clock as of the emulator's last pass that sent data.
+    std::uint32_t SentUpTo() { return Tick("sent"); }
 
     // The numbers of a "stats" answer by name.
     std::map<std::string, double> Stats() {
@@ -196,6 +198,11 @@ class Processor {
     }
 
   private:
+    std::uint32_t Tick(const std::string& command) {
+        const std::string answer = Ask(command);
+        return std::uint32_t(std::stoul(answer.substr(3)));
+    }
+
     bool Connect() {
         fd_ = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in to{};
@@ -510,14 +517,16 @@ int RunFullLoad(const Options& o) {
     std::map<std::string, double> statsBefore = processor.Stats();
     const auto begin = Clock::now();
     const auto end = begin + std::chrono::duration<double>(o.seconds);
-    std::vector<double> lags;
+    std::vector<double> lags, sentLags;
     unsigned long long lost = 0;
     auto nextCheck = begin + std::chrono::milliseconds(500);
     while (Clock::now() < end) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         const std::uint32_t pax = processor.Now();
+        const std::uint32_t sent = processor.SentUpTo();
         const std::uint32_t ours = kl_time();
         lags.push_back(double(std::int32_t(pax - ours)) / kTicksPerMs);
+        sentLags.push_back(double(std::int32_t(sent - ours)) / kTicksPerMs);
         if (Clock::now() >= nextCheck) {
             lost += checker.Check();
             nextCheck += std::chrono::milliseconds(500);
@@ -550,12 +559,14 @@ int RunFullLoad(const Options& o) {
         "received=%llu behind_at_end=%llu stream_dropped=%d lost_warmup=%llu socket_drops=%llu "
         "sender_drops=%.0f "
         "link_cpu_pct=%.1f library_cpu_pct=%.1f lag_median_ms=%.2f lag_p99_ms=%.2f "
-        "lag_max_ms=%.2f reads=%zu read_median_ms=%.1f read_max_ms=%.1f\n",
+        "lag_max_ms=%.2f sent_lag_median_ms=%.2f sent_lag_p99_ms=%.2f sent_lag_max_ms=%.2f "
+        "reads=%zu read_median_ms=%.1f read_max_ms=%.1f\n",
         o.transport.c_str(), o.reader.c_str(), wallSeconds, openMs, lost, received, behind,
         streamDropped ? 1 : 0, lostWarmup, drops,
         statsAfter["dropped-datagrams"] - statsBefore["dropped-datagrams"], linkShare, libraryShare,
         Median(lags), Percentile(lags, 0.99), *std::max_element(lags.begin(), lags.end()),
-        reads.size(), Median(reads),
+        Median(sentLags), Percentile(sentLags, 0.99),
+        *std::max_element(sentLags.begin(), sentLags.end()), reads.size(), Median(reads),
         reads.empty() ? 0.0 : *std::max_element(reads.begin(), reads.end()));
     return 0;
 }

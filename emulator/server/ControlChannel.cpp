@@ -63,7 +63,7 @@ ControlChannel::~ControlChannel() {
 }
 
 const char* ControlChannel::Help() {
-    return "commands: help | time | stats | echo normal|drop|alter | echo-delay MS | "
+    return "commands: help | time | sent | stats | echo normal|drop|alter | echo-delay MS | "
            "error LEVEL CODE TEXT | button stop|event|f1|f2 | silence MS | loss SHARE | "
            "flag-every N | seq-gap EVERY [SIZE] | spike-rate HZ | digital-rate HZ | "
            "digin VALUE | config-change [KIND] | restart | digout | get MODULE INDEX | "
@@ -83,6 +83,9 @@ std::string ControlChannel::Execute(const std::string& line) {
         }
         if (command == "time") {
             return "ok " + std::to_string(server_.Now());
+        }
+        if (command == "sent") {
+            return "ok " + std::to_string(server_.DataSentUpTo());
         }
         if (command == "stats") {
             ServerStats s = server_.Stats();

@@ -559,6 +559,7 @@ void Server::Run() {
             }
         }
         FlushTcp();
+        dataSentUpTo_.store(generated_);
         if (!tcpClients_.empty()) {
             std::lock_guard<std::mutex> lock(statsMutex_);
             for (const auto& client : tcpClients_) {

@@ -69,6 +69,9 @@ class Server {
     bool Running() const { return running_.load(); }
 
     std::uint32_t Now() const;
+    // The processor time up to which data has been handed to the network (the clock as of
+    // the last pass that sent): Now() less this is how late the emulator itself is.
+    std::uint32_t DataSentUpTo() const { return dataSentUpTo_.load(); }
     std::string ProcessorAddress() const { return processorAddress_; }
     const ServerOptions& Options() const { return options_; }
 
@@ -162,6 +165,7 @@ class Server {
 
     Outbox dataOut_, configOut_, reply_;
     std::uint32_t generated_ = 0;
+    std::atomic<std::uint32_t> dataSentUpTo_{0};
     std::uint32_t nextHeartbeat_ = 0;
     std::uint64_t lossCounter_ = 0;
     // The loss share, changed by the control thread while the server thread reads it.

@@ -162,6 +162,10 @@ TEST_F(ServerTest, UdpHandshakeDataAndEchoes) {
         ASSERT_EQ(raw[i], raw[i - 1] + 1) << "raw samples every tick";
     }
     EXPECT_NEAR(double(lfp.size()), double(raw.size()) / 30, 3);
+    // What "sent" reports lies between the newest sample received and the clock.
+    const std::uint32_t sentUpTo = server.DataSentUpTo();
+    EXPECT_GE(std::int32_t(sentUpTo - raw.back()), 0);
+    EXPECT_LE(std::int32_t(sentUpTo - server.Now()), 0);
     EXPECT_NE(lastModule0, 0u) << "module 0 reports the processor time";
     EXPECT_GT(std::int32_t(lastModule0 - raw.front()), 0) << "heartbeat every 100 ms";
 
