@@ -10,11 +10,16 @@
 // Elements are trivially copyable types whose all-zero bytes are their zero value.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdlib>
 #include <new>
 #include <sys/mman.h>
 #include <type_traits>
+
+// Bytes of every ZeroedArray mapped on its own and not yet unmapped (the allocator's figures
+// do not count them).
+inline std::atomic<std::size_t> gZeroedArrayMappedBytes{0};
 
 template <typename T> class ZeroedArray {
     static_assert(std::is_trivially_copyable_v<T>, "elements are stored as raw bytes");
@@ -66,6 +71,8 @@ template <typename T> class ZeroedArray {
                             MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
             if (memory == MAP_FAILED) {
                 memory = nullptr;
+            } else {
+                gZeroedArrayMappedBytes.fetch_add(size * sizeof(T), std::memory_order_relaxed);
             }
         } else {
             memory = std::calloc(size, sizeof(T));
@@ -82,6 +89,7 @@ template <typename T> class ZeroedArray {
         }
         if (Mapped(size)) {
             ::munmap(data, size * sizeof(T));
+            gZeroedArrayMappedBytes.fetch_sub(size * sizeof(T), std::memory_order_relaxed);
         } else {
             std::free(data);
         }

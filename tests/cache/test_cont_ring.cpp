@@ -329,9 +329,14 @@ namespace {
 // the array is mapped on its own or comes from the allocator; a moved array keeps its memory.
 TEST(ZeroedArrayTest, ReusedMemoryIsZeroAndMovesKeepTheElements) {
     for (std::size_t size : {std::size_t(1000), ZeroedArray<short>::kMapBytes}) {
+        const std::size_t mapped = gZeroedArrayMappedBytes.load();
         for (int round = 0; round < 3; ++round) {
             ZeroedArray<short> array(size);
             ASSERT_EQ(array.size(), size);
+            // Memory mapped on its own is counted while the array holds it.
+            EXPECT_EQ(gZeroedArrayMappedBytes.load() - mapped,
+                      size >= ZeroedArray<short>::kMapBytes / sizeof(short) ? size * sizeof(short)
+                                                                            : 0);
             for (std::size_t i = 0; i < size; ++i) {
                 ASSERT_EQ(array[i], 0) << "size " << size << " round " << round << " at " << i;
             }
@@ -342,6 +347,7 @@ TEST(ZeroedArrayTest, ReusedMemoryIsZeroAndMovesKeepTheElements) {
             EXPECT_EQ(array.data(), nullptr);
             EXPECT_EQ(moved[size - 1], short((size - 1) | 1));
         }
+        EXPECT_EQ(gZeroedArrayMappedBytes.load(), mapped);
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include "LinkTestEnv.h"
 
+#include "cache/ZeroedArray.h"
 #include "emulator/server/Server.h"
 #include "emulator/signal/SignalModel.h"
 #include "include/kestlib.h"
@@ -149,12 +150,13 @@ class LfpFollower {
     std::uint32_t firstWrong_ = 0;
 };
 
-// Heap memory this process has allocated and not freed, in kB (what the allocator hands out,
-// mapped blocks included). Unlike resident memory it does not move with how many pages of a
-// ring have been written yet, nor with what the allocator keeps for later.
+// Memory this process has allocated and not freed, in kB: what the allocator hands out (its
+// mapped blocks included) and the rings mapped on their own. Unlike resident memory it does
+// not move with how many pages of a ring have been written yet, nor with what the allocator
+// keeps for later.
 inline long HeapInUseKb() {
     const struct mallinfo2 info = mallinfo2();
-    return long((info.uordblks + info.hblkhd) / 1024);
+    return long((info.uordblks + info.hblkhd + gZeroedArrayMappedBytes.load()) / 1024);
 }
 
 } // namespace fault_test
