@@ -2,6 +2,7 @@
 
 #include "cache/KestCache.h"
 #include "links/LinkIntake.h"
+#include "links/LinkWake.h"
 #include "links/OperAddress.h"
 #include "links/TimedConnect.h"
 #include "transport/ClientFamily.h"
@@ -12,7 +13,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
@@ -21,7 +21,6 @@ namespace OperNetwork {
 
 namespace {
 
-constexpr auto kIdleSleep = std::chrono::microseconds(20);
 // A send to an operator that does not read gives up after this long instead of holding
 // the command thread.
 constexpr int kOperatorSendTimeoutMs = 1000;
@@ -168,22 +167,25 @@ void TCPOperNetwork::ServerMain() {
     gNetworkState.store(kLinkRunning);
     std::int32_t starting = kStarting;
     state_.compare_exchange_strong(starting, kRunning);
+    LinkWake wake(gConfigBuffer);
     while (state_.load() < kStopRequested && configEndpoint_.Socket() >= 0 &&
            dataEndpoint_.Socket() >= 0) {
-        configEndpoint_.Send();
-        configEndpoint_.RecvFromNetwork(0);
-        dataEndpoint_.RecvFromNetwork(0);
+        const long sent = configEndpoint_.Send();
+        // Each call returns the bytes held once it read something, 0 when it read nothing.
+        bool received = configEndpoint_.RecvFromNetwork(0) > 0;
+        received = dataEndpoint_.RecvFromNetwork(0) > 0 || received;
         FeedCache(configEndpoint_, kKestNoSource);
         FeedCache(dataEndpoint_, kKestNoSource);
         ServeOperators();
         if (configEndpoint_.Socket() < 0 || dataEndpoint_.Socket() < 0) {
             break;
         }
-        pollfd ready[2] = {{dataEndpoint_.Socket(), POLLIN, 0},
-                           {configEndpoint_.Socket(), POLLIN, 0}};
-        if (poll(ready, 2, 0) <= 0) {
-            std::this_thread::sleep_for(kIdleSleep);
-        }
+        // Operators' sockets are looked at every pass, not waited on: with operators
+        // connected, or a send that would have blocked, the link sleeps no longer than it
+        // lets data gather.
+        const int sockets[2] = {dataEndpoint_.Socket(), configEndpoint_.Socket()};
+        wake.AfterPass(sent > 0, received, sockets, 2,
+                       walk_.empty() && sent == 0 ? LinkWake::kIdleWait : LinkWake::kGatherTime);
     }
     gNetworkState.store(kLinkStopped);
     std::int32_t state = state_.load();

@@ -2,6 +2,7 @@
 
 #include "cache/KestCache.h"
 #include "links/LinkIntake.h"
+#include "links/LinkWake.h"
 #include "transport/ClientFamily.h"
 #include "transport/Logger.h"
 #include "transport/SocketAddress.h"
@@ -12,25 +13,12 @@
 #include <chrono>
 #include <cstring>
 #include <netinet/in.h>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace Network {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// After a send the link answers at once for this long: a confirmed write waits for its echo.
-constexpr auto kAnswerWindow = std::chrono::milliseconds(5);
-// Data received this recently means the processor streams: the link then lets datagrams
-// gather for kGatherTime between receives instead of waking for each one.
-constexpr auto kStreamingWindow = std::chrono::milliseconds(1);
-constexpr auto kGatherTime = std::chrono::microseconds(200);
-// Longest wait while nothing happens; bounds how long a stop takes to be seen.
-constexpr auto kIdleWait = std::chrono::milliseconds(5);
 
 // Whether a shortfall of the receive buffer has been reported in this process.
 std::atomic<bool> gShortfallReported{false};
@@ -149,21 +137,12 @@ void UDPOperNetwork::ServerMain(unsigned short localPort, unsigned short remoteP
     }
     OperNetwork::gNetworkState.store(OperNetwork::kLinkRunning);
     ReportStartup(true);
-    // Written by every publish into the configuration ring while the link runs, so that a
-    // link waiting for work sends at once.
-    const int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    configRing_.SetPublishSignal(wake);
+    LinkWake wake(configRing_);
     bool behind = false;
-    Clock::time_point answerUntil{};
-    Clock::time_point lastData{};
     while (!StopRequested()) {
         const long sent = configEndpoint_.Send();
-        const Clock::time_point now = Clock::now();
-        if (sent > 0) {
-            answerUntil = now + kAnswerWindow;
-        }
-        if (batch_.Receive(receiveSocket_.Get()) > 0) {
-            lastData = now;
+        const bool received = batch_.Receive(receiveSocket_.Get()) > 0;
+        if (received) {
             // A batch that leaves slots free has emptied the queue; only a full one may have
             // left much behind it.
             behind = batch_.Full() && FallenBehind(behind);
@@ -175,27 +154,11 @@ void UDPOperNetwork::ServerMain(unsigned short localPort, unsigned short remoteP
             if (skipped != 0) {
                 skippedData_.fetch_add(skipped, std::memory_order_relaxed);
             }
-            continue;
         }
-        if (sent > 0) {
-            continue;
-        }
-        // Nothing waits: sleep until something is published for sending and, unless the
-        // processor streams and no answer is awaited, until a datagram arrives.
-        const bool gather = now >= answerUntil && now - lastData < kStreamingWindow;
-        pollfd ready[2] = {{wake, POLLIN, 0}, {receiveSocket_.Get(), POLLIN, 0}};
-        const std::chrono::nanoseconds wait = gather ? kGatherTime : kIdleWait;
-        const timespec limit{0, long(wait.count())};
-        if (ppoll(ready, gather ? 1 : 2, &limit, nullptr) > 0 && (ready[0].revents & POLLIN)) {
-            // Reading the counter resets it; the publishes it counted are sent next pass.
-            std::uint64_t count = 0;
-            while (read(wake, &count, sizeof count) > 0) {
-            }
-        }
-    }
-    configRing_.SetPublishSignal(-1);
-    if (wake >= 0) {
-        close(wake);
+        // A send that would have blocked is tried again after no longer than data gathers.
+        const int socket = receiveSocket_.Get();
+        wake.AfterPass(sent > 0, received, &socket, 1,
+                       sent == 0 ? LinkWake::kIdleWait : LinkWake::kGatherTime);
     }
     configEndpoint_.Close();
     receiveSocket_.Close();
