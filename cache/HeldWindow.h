@@ -25,6 +25,9 @@ struct HeldWindow {
     bool scaled = false;
     float factor = 1.0f;
 
+    void Attach(const ContDataBuffer<short>* ring) { shorts = ring; }
+    void Attach(const ContDataBuffer<float>* ring) { floats = ring; }
+
     // Settles the window of `channel` of `ring` that a read of `count` values from `time`
     // (0: the newest) gets, as the ring is now; returns the values it will hold. *outTime
     // receives the time of the first value as such a read reports it.

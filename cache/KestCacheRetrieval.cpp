@@ -20,6 +20,27 @@ bool IsAnalogModule(ModuleData* store) {
     return desc != nullptr && desc->moduleClass == 4;
 }
 
+// Calls `read` with the ring of a module's stream, short or float as the stream stores them;
+// 0 for a stream with neither.
+template <typename Read> int WithRing(ModuleData* store, unsigned stream, Read&& read) {
+    const KestOutputStreamDesc* desc =
+        reinterpret_cast<const KestOutputStreamDesc*>(store->GetOutputStreamDesc(int(stream)));
+    if (desc == nullptr) {
+        return 0;
+    }
+    switch (desc->dataKind) {
+    case kKestContinuousData:
+    case kKestContinuousData16:
+        return read(
+            static_cast<const ContDataBuffer<short>*>(store->GetContDataBuffer(int(stream))));
+    case kKestFloatData:
+        return read(
+            static_cast<const ContDataBuffer<float>*>(store->GetFloatDataBuffer(int(stream))));
+    default:
+        return 0;
+    }
+}
+
 template <typename Ring>
 int ReadRing(const Ring* ring, std::uint32_t* outTime, float* dest, std::uint32_t count,
              unsigned electrode, std::uint32_t time, bool scale) {
@@ -42,42 +63,17 @@ int ReadRing(const Ring* ring, std::uint32_t* outTime, float* dest, std::uint32_
 int KestCache::GetContDataUnlocked(std::uint32_t* outTime, float* dest, std::uint32_t count,
                                    unsigned electrode, ModuleData* store, unsigned stream,
                                    std::uint32_t time, bool scale) {
-    const KestOutputStreamDesc* desc =
-        reinterpret_cast<const KestOutputStreamDesc*>(store->GetOutputStreamDesc(int(stream)));
-    if (desc == nullptr) {
-        return 0;
-    }
-    switch (desc->dataKind) {
-    case kKestContinuousData:
-    case kKestContinuousData16:
-        return ReadRing(store->GetContDataBuffer(int(stream)), outTime, dest, count, electrode,
-                        time, scale);
-    case kKestFloatData:
-        return ReadRing(store->GetFloatDataBuffer(int(stream)), outTime, dest, count, electrode,
-                        time, scale);
-    default:
-        return 0;
-    }
+    return WithRing(store, stream, [&](const auto* ring) {
+        return ReadRing(ring, outTime, dest, count, electrode, time, scale);
+    });
 }
 
 int KestCache::PlanWindow(ModuleData* store, unsigned stream, std::uint32_t time,
                           std::uint32_t count, std::uint32_t* outTime, HeldWindow& window) {
-    const KestOutputStreamDesc* desc =
-        reinterpret_cast<const KestOutputStreamDesc*>(store->GetOutputStreamDesc(int(stream)));
-    if (desc == nullptr) {
-        return 0;
-    }
-    switch (desc->dataKind) {
-    case kKestContinuousData:
-    case kKestContinuousData16:
-        window.shorts = store->GetContDataBuffer(int(stream));
-        return window.Plan(window.shorts, time, count, outTime);
-    case kKestFloatData:
-        window.floats = store->GetFloatDataBuffer(int(stream));
-        return window.Plan(window.floats, time, count, outTime);
-    default:
-        return 0;
-    }
+    return WithRing(store, stream, [&](const auto* ring) {
+        window.Attach(ring);
+        return window.Plan(ring, time, count, outTime);
+    });
 }
 
 int KestCache::GetContData(std::uint32_t* outTime, float* dest, std::uint32_t count,
