@@ -276,11 +276,30 @@ bool InitKestCache() {
     unsigned polls = 0;
     while (gNetworkState.load() != kLinkRunning) {
         if (polls++ >= Limits().startWaitPolls) {
+            Logger<true>::LogPrintf(LogSubsystem::NET, kLogError,
+                                    "open: the link did not start within %u ms\n",
+                                    Limits().startWaitPolls * 50);
             return false;
         }
         SleepMs(50);
     }
-    if (!InitModules() || !InitProperties()) {
+    // A handshake that fails says which step the processor left unanswered.
+    if (!InitModules()) {
+        if (gKestCache != nullptr && gKestCache->GetProgress().modules == 0) {
+            Logger<true>::LogPrintf(LogSubsystem::NET, kLogError,
+                                    "open: no module descriptor came from the processor\n");
+        } else {
+            Logger<true>::LogPrintf(LogSubsystem::NET, kLogError,
+                                    "open: the processor's module descriptors stayed incomplete\n");
+        }
+        return false;
+    }
+    if (!InitProperties()) {
+        const std::size_t missing = gKestCache != nullptr ? gKestCache->GetBadModules().size() : 0;
+        Logger<true>::LogPrintf(LogSubsystem::NET, kLogError,
+                                "open: the properties of %zu modules stayed incomplete after %u "
+                                "requests\n",
+                                missing, Limits().propertyAttempts);
         return false;
     }
     SetStimData();

@@ -249,10 +249,15 @@ TEST_F(HandshakeTest, AProcessorThatKeepsAnsweringIsNotGivenUpOn) {
 TEST_F(HandshakeTest, NothingAnsweringEndsTheModulePhaseAtItsBound) {
     Network::OperNetwork::Limits().moduleWaitMs = 100;
     const auto begin = std::chrono::steady_clock::now();
+    testing::internal::CaptureStderr();
     EXPECT_FALSE(Network::OperNetwork::InitKestCache());
+    const std::string said = testing::internal::GetCapturedStderr();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     Network::OperNetwork::Limits() = Network::OperNetwork::HandshakeLimits();
+    EXPECT_NE(said.find("NET open: no module descriptor came from the processor\n"),
+              std::string::npos)
+        << said;
     EXPECT_GE(seconds, 0.09);
     EXPECT_LT(seconds, 30.0) << "ends rather than hangs";
     EXPECT_EQ(Requests().size(), 2u);

@@ -275,8 +275,12 @@ TEST_F(UdpLinkTest, HandshakeWithoutALinkThreadGivesUpWithoutRequests) {
     NetworkShutdown();
     gNetworkState.store(0);
     const auto begin = Clock::now();
+    testing::internal::CaptureStderr();
     EXPECT_FALSE(InitKestCache());
     const double seconds = SecondsSince(begin);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(
+                  "NET open: the link did not start within 1000 ms\n"),
+              std::string::npos);
     EXPECT_GE(seconds, 0.9) << "it waits for the link state as long as its bound";
     EXPECT_LT(seconds, links_test::kHangSeconds);
     EXPECT_EQ(gConfigBuffer.PublishedHead(), 0u);
