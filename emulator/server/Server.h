@@ -69,8 +69,9 @@ class Server {
     bool Running() const { return running_.load(); }
 
     std::uint32_t Now() const;
-    // The processor time up to which data has been handed to the network (the clock as of
-    // the last pass that sent): Now() less this is how late the emulator itself is.
+    // The processor time up to which data has been handed to the network: the clock as of
+    // the last pass that has ended (the pass under way may have sent more already). Now()
+    // less this is how late the emulator itself is.
     std::uint32_t DataSentUpTo() const { return dataSentUpTo_.load(); }
     std::string ProcessorAddress() const { return processorAddress_; }
     const ServerOptions& Options() const { return options_; }
