@@ -343,7 +343,13 @@ class KestCache {
     // Turns at the lock between the link and reads copied in pieces: while such a read runs,
     // a link waiting for the lock goes before the read's next piece. See KestCacheTurns.cpp.
     class PieceReader;
-    std::unique_lock<std::mutex> TakeForIntake();
+    std::unique_lock<std::mutex> TakeForIntake() {
+        if (pieceReaders_.load(std::memory_order_relaxed) == 0) {
+            return std::unique_lock<std::mutex>(lock_);
+        }
+        return TakeForIntakeInTurn();
+    }
+    std::unique_lock<std::mutex> TakeForIntakeInTurn();
     void TakeForPiece(std::unique_lock<std::mutex>& hold);
     bool HavePropertiesUnlocked() const;
     bool HaveModulesUnlocked() const;

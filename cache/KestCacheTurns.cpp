@@ -15,10 +15,7 @@ KestCache::PieceReader::~PieceReader() {
     cache_.pieceReaders_.fetch_sub(1, std::memory_order_relaxed);
 }
 
-std::unique_lock<std::mutex> KestCache::TakeForIntake() {
-    if (pieceReaders_.load(std::memory_order_relaxed) == 0) {
-        return std::unique_lock<std::mutex>(lock_);
-    }
+std::unique_lock<std::mutex> KestCache::TakeForIntakeInTurn() {
     intakeWaiting_.fetch_add(1, std::memory_order_relaxed);
     std::unique_lock<std::mutex> hold(lock_);
     intakeWaiting_.fetch_sub(1, std::memory_order_relaxed);

@@ -1,11 +1,14 @@
-// Packet intake of the cache under a full-load mix, and multi-electrode retrieval of
+// Packet intake of the cache under a full-load mix (one packet at a time, and datagrams of a
+// receive at a time as the link hands them), and multi-electrode retrieval of
 // 5.12 s of raw data from 512 electrodes next to a plain copy of the same bytes.
 #include "cache/ContDataBuffer.h"
 #include "cache/KestCache.h"
+#include "cache/PacketRun.h"
 #include "tests/cache/TestModel.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -67,7 +70,29 @@ struct Mix {
     }
 };
 
-void BM_CacheIntake(benchmark::State& state) {
+// Datagrams as the emulated processor fills them, and how many one receive of the link takes.
+constexpr std::size_t kDatagramBytes = 1440;
+constexpr std::size_t kDatagramsPerReceive = 32;
+
+// Cuts the mix into runs of whole packets of at most kDatagramBytes, as datagrams carry them.
+std::vector<KestPacketRun> Datagrams(const Mix& mix) {
+    std::vector<KestPacketRun> runs;
+    for (std::size_t i = 0; i < mix.offsets.size();) {
+        const std::size_t first = mix.offsets[i];
+        std::size_t end = first;
+        while (i < mix.offsets.size() && mix.offsets[i] == end &&
+               end + mix.bytes[end] * 4u - first <= kDatagramBytes) {
+            end += mix.bytes[end] * 4u;
+            ++i;
+        }
+        runs.push_back(KestPacketRun{&mix.bytes[first], end - first, kKestNoSource, true});
+    }
+    return runs;
+}
+
+// The mix replayed into a described cache, 100 ms of data at a time, each replay with fresh
+// timestamps; `feed` hands one replay to the cache.
+template <typename Feed> void ReplayIntake(benchmark::State& state, Feed feed) {
     Processor model(kFrontEnds);
     KestCache cache;
     Describe(cache, model);
@@ -82,16 +107,12 @@ void BM_CacheIntake(benchmark::State& state) {
     // then on, not the first pass's page faults.
     const std::uint32_t ringMs = (kContRingTicks + kContRingTicks / 4) / 30;
     for (std::uint32_t done = 0; done <= ringMs; done += milliseconds) {
-        for (std::size_t offset : mix.offsets) {
-            cache.ProcKestPacket(reinterpret_cast<const KestPacket*>(&mix.bytes[offset]));
-        }
+        feed(cache, mix);
         mix.Advance(30 * milliseconds);
     }
     std::size_t packets = 0;
     for (auto _ : state) {
-        for (std::size_t offset : mix.offsets) {
-            cache.ProcKestPacket(reinterpret_cast<const KestPacket*>(&mix.bytes[offset]));
-        }
+        feed(cache, mix);
         packets += mix.offsets.size();
         state.PauseTiming();
         mix.Advance(30 * milliseconds);
@@ -103,7 +124,31 @@ void BM_CacheIntake(benchmark::State& state) {
     state.SetItemsProcessed(std::int64_t(packets));
     state.counters["packets_per_replay"] = double(mix.offsets.size());
 }
+
+// One packet at a time, each under its own hold of the lock.
+void BM_CacheIntake(benchmark::State& state) {
+    ReplayIntake(state, [](KestCache& cache, const Mix& mix) {
+        for (std::size_t offset : mix.offsets) {
+            cache.ProcKestPacket(reinterpret_cast<const KestPacket*>(&mix.bytes[offset]));
+        }
+    });
+}
 BENCHMARK(BM_CacheIntake)->Unit(benchmark::kMillisecond);
+
+// As the UDP link hands them over: the datagrams of one receive under one hold.
+void BM_CacheIntakeBatched(benchmark::State& state) {
+    std::vector<KestPacketRun> runs;
+    ReplayIntake(state, [&runs](KestCache& cache, const Mix& mix) {
+        if (runs.empty()) {
+            runs = Datagrams(mix); // the mix's bytes stay where they are; only times move on
+        }
+        for (std::size_t at = 0; at < runs.size(); at += kDatagramsPerReceive) {
+            cache.ProcKestPackets(runs.data() + at,
+                                  std::min(kDatagramsPerReceive, runs.size() - at), false, nullptr);
+        }
+    });
+}
+BENCHMARK(BM_CacheIntakeBatched)->Unit(benchmark::kMillisecond);
 
 constexpr std::uint32_t kSamples = 153600;
 constexpr std::uint32_t kElectrodes = kFrontEnds * 32;
