@@ -32,8 +32,13 @@ struct Mix {
     std::vector<std::uint8_t> bytes;
     std::vector<std::size_t> offsets;
     std::vector<std::size_t> timeFields;
+    // The packets of every stream but the 30 kHz ones.
+    std::vector<std::size_t> slowOffsets;
 
-    void Append(const Bytes& packet) {
+    void Append(const Bytes& packet, bool slow = true) {
+        if (slow) {
+            slowOffsets.push_back(bytes.size());
+        }
         offsets.push_back(bytes.size());
         timeFields.push_back(bytes.size() + 4);
         bytes.insert(bytes.end(), packet.begin(), packet.end());
@@ -45,7 +50,7 @@ struct Mix {
             for (unsigned k = 0; k < kFrontEnds; ++k) {
                 const unsigned hw = 2 * k + 1;
                 std::vector<std::int16_t> row(32, std::int16_t(tick));
-                Append(ContPacket(hw, 1, tick, row));
+                Append(ContPacket(hw, 1, tick, row), false);
                 if (tick % 30 == 0) {
                     Append(ContPacket(hw + 1, 1, tick, row));
                 }
@@ -104,10 +109,18 @@ template <typename Feed> void ReplayIntake(benchmark::State& state, Feed feed) {
     Mix mix(milliseconds);
     // The rings take their pages from the system as the writer first reaches them; one pass
     // over every ring (depth and slack) before timing measures the intake as it runs from
-    // then on, not the first pass's page faults.
+    // then on, not the first pass's page faults: the whole mix for as long as a 30 kHz ring
+    // holds, then the slower streams alone until their 1 kHz rings are passed too (a ring
+    // keeps as many rows whatever its rate).
     const std::uint32_t ringMs = (kContRingTicks + kContRingTicks / 4) / 30;
     for (std::uint32_t done = 0; done <= ringMs; done += milliseconds) {
         feed(cache, mix);
+        mix.Advance(30 * milliseconds);
+    }
+    for (std::uint32_t done = ringMs; done <= 30 * ringMs; done += milliseconds) {
+        for (std::size_t offset : mix.slowOffsets) {
+            cache.ProcKestPacket(reinterpret_cast<const KestPacket*>(&mix.bytes[offset]));
+        }
         mix.Advance(30 * milliseconds);
     }
     std::size_t packets = 0;
