@@ -23,13 +23,7 @@ case "${1:-}" in
 *) echo "usage: bench/run_all.sh [--quick]" >&2; exit 2 ;;
 esac
 
-source "$root/scripts/kest-env.sh"
-for net in "$KEST_WIRED_NET" "$KEST_WIRELESS_NET"; do
-    case "$net" in
-    127.*) ;;
-    *) echo "refusing to run: $net is not a loopback network" >&2; exit 1 ;;
-    esac
-done
+source "$root/scripts/kest-env.sh" # refuses networks other than loopback
 
 build="$root/build/bench"
 if [ -z "${KEST_RUN_ALL_INSIDE:-}" ]; then

@@ -10,11 +10,9 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace Network {
 

@@ -73,9 +73,33 @@ bool WaitReadable(net::sock_t socket) {
     return poll(&entry, 1, 100) > 0;
 }
 
+// Skips the benchmark unless both networks of the environment are loopback ones.
+bool RefusedOffLoopback(benchmark::State& state) {
+    if (LoopbackOnly()) {
+        return false;
+    }
+    state.SkipWithError("refusing to run: KEST_WIRED_NET/KEST_WIRELESS_NET not loopback");
+    return true;
+}
+
+// Publishes one round of samples into `ring` and has `sender` send them: the packets handed
+// to the socket, or -1 (the benchmark skipped) when the send failed.
+long SendRound(benchmark::State& state, Network::CircularKestBuffer& ring,
+               Network::OutputClient& sender, std::uint32_t& timestamp) {
+    for (std::size_t i = 0; i < kPacketsPerRound; ++i) {
+        FillSample(ring.Reserve(kPacketBytes), timestamp++);
+        ring.Publish();
+    }
+    const std::uint64_t start = sender.ReadPosition();
+    if (sender.Send() < 0 && sender.Socket() < 0) {
+        state.SkipWithError("send failed");
+        return -1;
+    }
+    return long((sender.ReadPosition() - start) / kPacketBytes);
+}
+
 void BM_PacketPathUdp(benchmark::State& state) {
-    if (!LoopbackOnly()) {
-        state.SkipWithError("refusing to run: KEST_WIRED_NET/KEST_WIRELESS_NET not loopback");
+    if (RefusedOffLoopback(state)) {
         return;
     }
     unsigned short port = 0;
@@ -96,16 +120,11 @@ void BM_PacketPathUdp(benchmark::State& state) {
     std::uint32_t timestamp = 0;
     std::uint64_t received = 0;
     for (auto _ : state) {
-        for (std::size_t i = 0; i < kPacketsPerRound; ++i) {
-            FillSample(ring.Reserve(kPacketBytes), timestamp++);
-            ring.Publish();
-        }
-        const std::uint64_t start = sender.ReadPosition();
-        if (sender.Send() < 0 && sender.Socket() < 0) {
-            state.SkipWithError("send failed");
+        const long sent = SendRound(state, ring, sender, timestamp);
+        if (sent < 0) {
             return;
         }
-        const std::uint64_t expected = (sender.ReadPosition() - start) / kPacketBytes;
+        const std::uint64_t expected = std::uint64_t(sent);
         std::uint64_t got = 0;
         while (got < expected) {
             const std::uint64_t before = got;
@@ -125,8 +144,7 @@ void BM_PacketPathUdp(benchmark::State& state) {
 }
 
 void BM_PacketPathUdpBatch(benchmark::State& state) {
-    if (!LoopbackOnly()) {
-        state.SkipWithError("refusing to run: KEST_WIRED_NET/KEST_WIRELESS_NET not loopback");
+    if (RefusedOffLoopback(state)) {
         return;
     }
     unsigned short port = 0;
@@ -145,16 +163,11 @@ void BM_PacketPathUdpBatch(benchmark::State& state) {
     std::uint32_t timestamp = 0;
     std::uint64_t received = 0;
     for (auto _ : state) {
-        for (std::size_t i = 0; i < kPacketsPerRound; ++i) {
-            FillSample(ring.Reserve(kPacketBytes), timestamp++);
-            ring.Publish();
-        }
-        const std::uint64_t start = sender.ReadPosition();
-        if (sender.Send() < 0 && sender.Socket() < 0) {
-            state.SkipWithError("send failed");
+        const long sent = SendRound(state, ring, sender, timestamp);
+        if (sent < 0) {
             return;
         }
-        const std::uint64_t expected = (sender.ReadPosition() - start) / kPacketBytes;
+        const std::uint64_t expected = std::uint64_t(sent);
         std::uint64_t got = 0;
         while (got < expected) {
             if (batch.Receive(receiveSocket.Get()) <= 0) {
@@ -179,8 +192,7 @@ void BM_PacketPathUdpBatch(benchmark::State& state) {
 }
 
 void BM_RawUdp(benchmark::State& state) {
-    if (!LoopbackOnly()) {
-        state.SkipWithError("refusing to run: KEST_WIRED_NET/KEST_WIRELESS_NET not loopback");
+    if (RefusedOffLoopback(state)) {
         return;
     }
     unsigned short port = 0;
